@@ -1,0 +1,13 @@
+#include "Ambulon.h"
+
+#include <QApplication>
+#include <QScopedPointer>
+
+int main(int argc, char* argv[])
+{
+    QScopedPointer<QApplication> app(new QApplication(argc, argv));
+    // Declared after the application so that it is destroyed first.
+    QScopedPointer<Ambulon> window(new Ambulon());
+    window->show();
+    return app->exec();
+}

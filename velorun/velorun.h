@@ -1,0 +1,59 @@
+/* The treadmill's remote-control library: a plain C interface, loaded by the
+ * panel at run time and called by name.
+ *
+ * One link at a time. Every call returns within about three seconds, even for
+ * a host that never answers, and returns 0 on success or one of the codes
+ * below. Host and port are NUL-terminated text; white space around either is
+ * ignored (an operator's Enter leaves a line break there). */
+#ifndef VELORUN_H
+#define VELORUN_H
+
+#if defined(_WIN32)
+#    if defined(VELORUN_BUILDING)
+#        define VELORUN_API __declspec(dllexport)
+#    else
+#        define VELORUN_API __declspec(dllimport)
+#    endif
+#else
+#    define VELORUN_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+enum {
+    VELORUN_OK = 0,
+    VELORUN_ERROR_MISSING_ARGUMENT = 1, /* host or port is null or blank */
+    VELORUN_ERROR_INVALID_PORT = 2, /* port is not a decimal number from 1 to 65535 */
+    VELORUN_ERROR_HOST_NOT_FOUND = 3, /* the host name does not resolve */
+    VELORUN_ERROR_REFUSED = 4, /* the controller refused the connection */
+    VELORUN_ERROR_TIMED_OUT = 5, /* no answer within the time limit */
+    VELORUN_ERROR_NETWORK = 6, /* any other network failure */
+    VELORUN_ERROR_NOT_CONNECTED = 7, /* a command without an open link */
+    VELORUN_ERROR_INVALID_SPEED = 8 /* a speed or acceleration that is not a finite number */
+};
+
+/* Opens a TCP link to host:port, closing any earlier link first. */
+VELORUN_API int VELORUN_initialize(const char* host, const char* port);
+
+/* The same with a connected UDP socket. UDP has no handshake: success means
+ * that the host resolved and the socket opened. */
+VELORUN_API int VELORUN_initializeUDP(const char* host, const char* port);
+
+/* Both belts at one speed, in m/s (negative runs backwards). */
+VELORUN_API int VELORUN_setSpeed(double speed);
+
+/* Each belt on its own: speeds in m/s, accelerations in m/s^2 (the magnitude
+ * of the ramp to that speed; must not be negative). */
+VELORUN_API int VELORUN_setSpeed4(double leftSpeed, double rightSpeed, double leftAcceleration,
+                                  double rightAcceleration);
+
+/* Closes the link. Safe to call at any time, also twice: always returns 0. */
+VELORUN_API int VELORUN_close(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VELORUN_H */
