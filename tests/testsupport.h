@@ -1,0 +1,195 @@
+// Helpers shared by the tests: finding the panel's controls the way an operator
+// sees them, reading standard output and Qt's message log, and loopback peers.
+#ifndef TESTSUPPORT_H
+#define TESTSUPPORT_H
+
+#include "Ambulon.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QLayout>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTcpServer>
+#include <QTemporaryFile>
+#include <QTest>
+
+#include <cstdio>
+#include <iostream>
+#include <unistd.h>
+
+// The window's hidden state that no widget shows.
+struct AmbulonProbe
+{
+    static QFunctionPointer entryPoint(const Ambulon& w, int i)
+    {
+        const QFunctionPointer all[] = {reinterpret_cast<QFunctionPointer>(w.initializeFn),
+                                        reinterpret_cast<QFunctionPointer>(w.initializeUdpFn),
+                                        w.setSpeedFn, w.setSpeed4Fn, w.closeFn};
+        return all[i];
+    }
+    static QAbstractSocket* socket(const Ambulon& w) { return w.socket; }
+};
+
+// The control that stands right after the label reading `text` in its row.
+template<typename T> T* besideLabel(const QWidget* window, const QString& text)
+{
+    for (QLabel* label : window->findChildren<QLabel*>()) {
+        if (label->text() != text)
+            continue;
+        QLayout* row = label->parentWidget()->layout();
+        QLayoutItem* next = row->itemAt(row->indexOf(label) + 1);
+        return next ? qobject_cast<T*>(next->widget()) : nullptr;
+    }
+    return nullptr;
+}
+
+inline QPushButton* button(const QWidget* window, const QString& text)
+{
+    for (QPushButton* b : window->findChildren<QPushButton*>())
+        if (b->text() == text)
+            return b;
+    return nullptr;
+}
+
+struct Panel
+{
+    explicit Panel(const Ambulon& w)
+        : host(besideLabel<QPlainTextEdit>(&w, "Host: ")),
+          port(besideLabel<QPlainTextEdit>(&w, "Port: ")),
+          library(besideLabel<QCheckBox>(&w, "Use Treadmill Library")),
+          tcp(besideLabel<QRadioButton>(&w, "TCP: ")),
+          udp(besideLabel<QRadioButton>(&w, "UDP: ")),
+          connect(button(&w, "Connect")),
+          disconnect(button(&w, "Disconnect"))
+    {
+    }
+
+    bool complete() const { return host && port && library && tcp && udp && connect && disconnect; }
+
+    // Fills the page as an operator would; `transport` is "TCP", "UDP" or "" for neither.
+    void fill(const QString& hostText, const QString& portText, const QString& transport,
+              bool libraryMode) const
+    {
+        host->setPlainText(hostText);
+        port->setPlainText(portText);
+        if (transport == "TCP")
+            tcp->setChecked(true);
+        else if (transport == "UDP")
+            udp->setChecked(true);
+        library->setChecked(libraryMode);
+    }
+
+    bool locked() const
+    {
+        return !connect->isEnabled() && disconnect->isEnabled() && !library->isEnabled()
+            && !tcp->isEnabled() && !udp->isEnabled();
+    }
+    bool idle() const
+    {
+        return connect->isEnabled() && disconnect->isEnabled() && library->isEnabled()
+            && tcp->isEnabled() && udp->isEnabled();
+    }
+
+    QPlainTextEdit* host;
+    QPlainTextEdit* port;
+    QCheckBox* library;
+    QRadioButton* tcp;
+    QRadioButton* udp;
+    QPushButton* connect;
+    QPushButton* disconnect;
+};
+
+// The warning boxes currently open.
+inline QList<QMessageBox*> openBoxes()
+{
+    QList<QMessageBox*> boxes;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+            boxes << box;
+    return boxes;
+}
+
+inline void closeBoxes()
+{
+    for (QMessageBox* box : openBoxes())
+        box->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// Redirects standard output (the C and C++ streams alike) to a file while alive.
+class StdoutCapture
+{
+public:
+    StdoutCapture()
+    {
+        file.open();
+        flush();
+        saved = dup(STDOUT_FILENO);
+        dup2(file.handle(), STDOUT_FILENO);
+    }
+    ~StdoutCapture()
+    {
+        flush();
+        dup2(saved, STDOUT_FILENO);
+        close(saved);
+    }
+    QByteArray text()
+    {
+        flush();
+        QFile copy(file.fileName());
+        copy.open(QIODevice::ReadOnly);
+        return copy.readAll();
+    }
+    int count(const QByteArray& line) { return text().count(line + '\n'); }
+
+private:
+    static void flush()
+    {
+        std::cout.flush();
+        std::fflush(stdout);
+    }
+    QTemporaryFile file;
+    int saved = -1;
+};
+
+// Collects Qt's debug messages while alive.
+class MessageLog
+{
+public:
+    MessageLog() : previous(qInstallMessageHandler(handler)) { messages().clear(); }
+    ~MessageLog() { qInstallMessageHandler(previous); }
+    QStringList debug() const { return messages(); }
+
+private:
+    static QStringList& messages()
+    {
+        static QStringList all;
+        return all;
+    }
+    static void handler(QtMsgType type, const QMessageLogContext&, const QString& text)
+    {
+        if (type == QtDebugMsg)
+            messages() << text;
+    }
+    QtMessageHandler previous;
+};
+
+// A loopback port on which nothing listens.
+inline quint16 refusedPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost);
+    return server.serverPort();
+}
+
+inline int openDescriptors()
+{
+    return int(QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
+}
+
+#endif // TESTSUPPORT_H

@@ -1,0 +1,317 @@
+// The window as an operator sees it: menu, pages, controls, keyboard, Exit.
+#include "testsupport.h"
+
+#include <QAction>
+#include <QDoubleSpinBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMetaMethod>
+#include <QPointer>
+#include <QTabWidget>
+#include <QTimer>
+
+class tst_Window : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void slotTable();
+    void fileMenu();
+    void exitEndsTheEventLoop();
+    void destroyedWindowLeavesNothing();
+    void pages_data();
+    void pages();
+    void styledControls_data();
+    void styledControls();
+    void fieldsAndChoices();
+    void radioButtonsAreExclusive();
+    void spinBoxes_data();
+    void spinBoxes();
+    void tabMovesFocus_data();
+    void tabMovesFocus();
+    void enterInsertsLineBreak();
+    void disconnectDoesNothing();
+
+private:
+    Ambulon* window = nullptr;
+};
+
+void tst_Window::initTestCase()
+{
+    QLocale::setDefault(QLocale::c());
+}
+
+void tst_Window::init()
+{
+    window = new Ambulon();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+}
+
+void tst_Window::cleanup()
+{
+    delete window;
+    window = nullptr;
+}
+
+void tst_Window::slotTable()
+{
+    const QMetaObject& mo = Ambulon::staticMetaObject;
+    QCOMPARE(mo.className(), "Ambulon");
+    const QStringList expected = {"onClickConnect()",
+                                  "onClickDisconnect()",
+                                  "connected()",
+                                  "disconnected()",
+                                  "readyRead()",
+                                  "error(QAbstractSocket::SocketError)",
+                                  "sendSetpoints(SetpointType)",
+                                  "sendSetpoints()",
+                                  "sendSetpointsDirectly(SetpointType)",
+                                  "sendSetpointsLibrary(SetpointType)"};
+    QStringList found;
+    for (int i = mo.methodOffset(); i < mo.methodCount(); ++i) {
+        const QMetaMethod m = mo.method(i);
+        QCOMPARE(m.methodType(), QMetaMethod::Slot);
+        QCOMPARE(m.access(), QMetaMethod::Public);
+        found << QString::fromLatin1(m.methodSignature());
+    }
+    QCOMPARE(found, expected);
+    QCOMPARE(mo.propertyCount(), mo.propertyOffset());
+    QCOMPARE(mo.enumeratorCount(), mo.enumeratorOffset());
+    QCOMPARE(int(SetpointsDefault), 0);
+    QCOMPARE(int(SetpointsOnConnect), 1);
+}
+
+void tst_Window::fileMenu()
+{
+    const QList<QMenuBar*> bars = window->findChildren<QMenuBar*>();
+    QCOMPARE(bars.size(), 1);
+    QMenuBar* bar = bars.first();
+    // Laid out at the top of the central area, not as the main window's own menu bar.
+    QCOMPARE(bar->parentWidget(), window->centralWidget());
+    QCOMPARE(window->centralWidget()->layout()->menuBar(), bar);
+    auto* tabs = window->findChild<QTabWidget*>();
+    QVERIFY(bar->geometry().bottom() < tabs->geometry().top());
+
+    auto* menu = window->findChild<QMenu*>("menuFile");
+    QVERIFY(menu);
+    QCOMPARE(menu->title(), QString("File"));
+    QCOMPARE(bar->actions().size(), 1);
+    QCOMPARE(bar->actions().first(), menu->menuAction());
+    QCOMPARE(menu->actions().size(), 1);
+    QCOMPARE(menu->actions().first()->text(), QString("Exit"));
+}
+
+void tst_Window::exitEndsTheEventLoop()
+{
+    QAction* exit = window->findChild<QMenu*>("menuFile")->actions().first();
+    QTimer::singleShot(0, exit, &QAction::trigger);
+    // Guards against a loop that would never end.
+    QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(99); });
+    QCOMPARE(QApplication::exec(), 0);
+    QVERIFY(!window->isVisible());
+}
+
+void tst_Window::destroyedWindowLeavesNothing()
+{
+    QPointer<QAction> exit = window->findChild<QMenu*>("menuFile")->actions().first();
+    QPointer<QMenuBar> bar = window->findChild<QMenuBar*>();
+    delete window;
+    window = nullptr;
+    QVERIFY(exit.isNull());
+    QVERIFY(bar.isNull());
+}
+
+void tst_Window::pages_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("objectName");
+    QTest::newRow("network") << 0 << "Network"
+                             << "NetworkTab";
+    QTest::newRow("perturbation") << 1 << "Perturbation"
+                                  << "PerturbationTab";
+}
+
+void tst_Window::pages()
+{
+    QFETCH(int, index);
+    QFETCH(QString, text);
+    QFETCH(QString, objectName);
+    auto* tabs = window->findChild<QTabWidget*>();
+    QCOMPARE(tabs->count(), 2);
+    QCOMPARE(tabs->tabText(index), text);
+    QWidget* page = tabs->widget(index);
+    QCOMPARE(page->objectName(), objectName);
+    QCOMPARE(page->sizePolicy().horizontalPolicy(), QSizePolicy::Minimum);
+    QCOMPARE(page->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
+}
+
+void tst_Window::styledControls_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("labelFont");
+    QTest::newRow("library label") << "Use Treadmill Library" << QSize(300, 40) << true;
+    QTest::newRow("host label") << "Host: " << QSize(50, 40) << true;
+    QTest::newRow("port label") << "Port: " << QSize(50, 40) << true;
+    QTest::newRow("tcp label") << "TCP: " << QSize(50, 40) << true;
+    QTest::newRow("udp label") << "UDP: " << QSize(50, 40) << true;
+    QTest::newRow("acceleration label") << "Acceleration: " << QSize(90, 180) << true;
+    QTest::newRow("deceleration label") << "Deceleration: " << QSize(90, 180) << true;
+    QTest::newRow("connect") << "Connect" << QSize(200, 40) << false;
+    QTest::newRow("disconnect") << "Disconnect" << QSize(200, 40) << false;
+}
+
+void tst_Window::styledControls()
+{
+    QFETCH(QString, text);
+    QFETCH(QSize, size);
+    QFETCH(bool, labelFont);
+    QWidget* control = button(window, text);
+    for (QLabel* label : window->findChildren<QLabel*>())
+        if (label->text() == text)
+            control = label;
+    QVERIFY2(control, qPrintable(text));
+    QCOMPARE(control->minimumSize(), size);
+    QCOMPARE(control->maximumSize(), size);
+    QCOMPARE(control->sizePolicy().horizontalPolicy(), QSizePolicy::Minimum);
+    QCOMPARE(control->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
+    if (labelFont) {
+        QCOMPARE(control->font().family(), QString("Times"));
+        QCOMPARE(control->font().weight(), int(QFont::Bold));
+        QCOMPARE(control->font().pointSize(), 12);
+    } else {
+        QCOMPARE(control->font(), QApplication::font(control));
+    }
+}
+
+void tst_Window::fieldsAndChoices()
+{
+    const Panel panel(*window);
+    QVERIFY(panel.complete());
+    for (QPlainTextEdit* field : {panel.host, panel.port}) {
+        QVERIFY(field->toPlainText().isEmpty());
+        QCOMPARE(field->minimumSize(), QSize(200, 30));
+        QCOMPARE(field->maximumSize(), QSize(200, 30));
+        QCOMPARE(field->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
+    }
+    QVERIFY(!panel.library->isChecked());
+    QCOMPARE(panel.library->maximumSize(), QSize(50, 50));
+    QVERIFY(panel.library->text().isEmpty());
+    QVERIFY(!panel.tcp->isChecked());
+    QVERIFY(!panel.udp->isChecked());
+    QVERIFY(panel.tcp->text().isEmpty() && panel.udp->text().isEmpty());
+    QVERIFY(panel.idle());
+
+    // Four untitled rows inside one untitled group, in the order the operator reads them.
+    auto* outer = qobject_cast<QGroupBox*>(panel.library->parentWidget()->parentWidget());
+    QVERIFY(outer && outer->title().isEmpty());
+    const QWidget* rows[] = {panel.library, panel.host, panel.tcp, panel.connect};
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(outer->layout()->itemAt(i)->widget(), rows[i]->parentWidget());
+        QVERIFY(qobject_cast<QGroupBox*>(rows[i]->parentWidget())->title().isEmpty());
+    }
+}
+
+void tst_Window::radioButtonsAreExclusive()
+{
+    const Panel panel(*window);
+    QCOMPARE(panel.tcp->parentWidget(), panel.udp->parentWidget());
+    // A radio button without text answers to clicks on its indicator only.
+    const auto indicator = [](QWidget* radio) { return QPoint(6, radio->height() / 2); };
+    QTest::mouseClick(panel.tcp, Qt::LeftButton, Qt::NoModifier, indicator(panel.tcp));
+    QVERIFY(panel.tcp->isChecked() && !panel.udp->isChecked());
+    QTest::mouseClick(panel.udp, Qt::LeftButton, Qt::NoModifier, indicator(panel.udp));
+    QVERIFY(!panel.tcp->isChecked() && panel.udp->isChecked());
+}
+
+void tst_Window::spinBoxes_data()
+{
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<double>("minimum");
+    QTest::addColumn<double>("maximum");
+    QTest::newRow("acceleration") << "Acceleration: " << 0.0 << 10.0;
+    QTest::newRow("deceleration") << "Deceleration: " << -10.0 << 0.0;
+}
+
+void tst_Window::spinBoxes()
+{
+    QFETCH(QString, label);
+    QFETCH(double, minimum);
+    QFETCH(double, maximum);
+    auto* box = besideLabel<QDoubleSpinBox>(window, label);
+    QVERIFY(box);
+    QCOMPARE(box->minimum(), minimum);
+    QCOMPARE(box->maximum(), maximum);
+    QCOMPARE(box->decimals(), 2);
+    QCOMPARE(box->singleStep(), 1.0);
+    QCOMPARE(box->value(), 0.0);
+    QCOMPARE(box->findChild<QLineEdit*>()->text(), QString::fromUtf8("0.00  m/s\u00b2"));
+    QCOMPARE(box->minimumSize(), QSize(160, 40));
+    QCOMPARE(box->maximumSize(), QSize(160, 40));
+    QCOMPARE(box->font().family(), QString("Times"));
+    QCOMPARE(box->font().weight(), int(QFont::Bold));
+    QCOMPARE(box->font().pointSize(), 12);
+
+    // Stepping and typing stop at the bounds.
+    for (int i = 0; i < 12; ++i)
+        box->stepUp();
+    QCOMPARE(box->value(), maximum);
+    for (int i = 0; i < 25; ++i)
+        box->stepDown();
+    QCOMPARE(box->value(), minimum);
+    box->setValue(maximum + 5);
+    QCOMPARE(box->value(), maximum);
+}
+
+void tst_Window::tabMovesFocus_data()
+{
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("to");
+    QTest::newRow("host to port") << "Host: "
+                                  << "Port: ";
+    QTest::newRow("port to connect") << "Port: "
+                                     << "Connect";
+}
+
+void tst_Window::tabMovesFocus()
+{
+    QFETCH(QString, from);
+    QFETCH(QString, to);
+    auto* field = besideLabel<QPlainTextEdit>(window, from);
+    QWidget* next = to == "Connect" ? static_cast<QWidget*>(button(window, to))
+                                    : besideLabel<QPlainTextEdit>(window, to);
+    window->activateWindow();
+    field->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), field);
+    QTest::keyClicks(field, "4000");
+    QTest::keyClick(field, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), next);
+    QCOMPARE(field->toPlainText(), QString("4000"));
+}
+
+void tst_Window::enterInsertsLineBreak()
+{
+    auto* host = besideLabel<QPlainTextEdit>(window, "Host: ");
+    QTest::keyClicks(host, "127.0.0.1");
+    QTest::keyClick(host, Qt::Key_Return);
+    QCOMPARE(host->toPlainText(), QString("127.0.0.1\n"));
+}
+
+void tst_Window::disconnectDoesNothing()
+{
+    const Panel panel(*window);
+    QTest::mouseClick(panel.disconnect, Qt::LeftButton);
+    QVERIFY(panel.idle());
+    QVERIFY(openBoxes().isEmpty());
+}
+
+QTEST_MAIN(tst_Window)
+#include "tst_window.moc"
