@@ -1,0 +1,233 @@
+// The remote-control library's contract, called through QLibrary as the panel calls it.
+#include "testsupport.h"
+#include "velorun.h"
+
+#include <QElapsedTimer>
+#include <QLibrary>
+#include <QTcpSocket>
+#include <QUdpSocket>
+
+#include <cmath>
+
+using Initialize = int (*)(const char*, const char*);
+using SetSpeed = int (*)(double);
+using SetSpeed4 = int (*)(double, double, double, double);
+using Close = int (*)();
+
+class tst_Velorun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void exportsTheFiveEntryPoints();
+    void tcpLink_data();
+    void tcpLink();
+    void udpLink_data();
+    void udpLink();
+    void rejectedArguments_data();
+    void rejectedArguments();
+    void unresolvableHost();
+    void reinitialiseClosesTheEarlierLink();
+    void commandsNeedALink();
+    void closeTwice();
+
+private:
+    Initialize initialize = nullptr;
+    Initialize initializeUdp = nullptr;
+    SetSpeed setSpeed = nullptr;
+    SetSpeed4 setSpeed4 = nullptr;
+    Close closeLink = nullptr;
+};
+
+void tst_Velorun::initTestCase()
+{
+    QLibrary library(QCoreApplication::applicationDirPath() + "/velorun");
+    QVERIFY2(library.load(), qPrintable(library.errorString()));
+    initialize = reinterpret_cast<Initialize>(library.resolve("VELORUN_initialize"));
+    initializeUdp = reinterpret_cast<Initialize>(library.resolve("VELORUN_initializeUDP"));
+    setSpeed = reinterpret_cast<SetSpeed>(library.resolve("VELORUN_setSpeed"));
+    setSpeed4 = reinterpret_cast<SetSpeed4>(library.resolve("VELORUN_setSpeed4"));
+    closeLink = reinterpret_cast<Close>(library.resolve("VELORUN_close"));
+}
+
+void tst_Velorun::cleanup()
+{
+    closeLink();
+}
+
+void tst_Velorun::exportsTheFiveEntryPoints()
+{
+    QVERIFY(initialize && initializeUdp && setSpeed && setSpeed4 && closeLink);
+}
+
+void tst_Velorun::tcpLink_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("portFormat");
+    QTest::newRow("address") << "127.0.0.1"
+                             << "%1";
+    QTest::newRow("name") << "localhost"
+                          << "%1";
+    QTest::newRow("line breaks around") << "127.0.0.1\n"
+                                        << "%1\r\n";
+    QTest::newRow("blanks around") << " \t127.0.0.1 "
+                                   << "  %1\t";
+    QTest::newRow("leading zeros") << "127.0.0.1"
+                                   << "000%1";
+}
+
+void tst_Velorun::tcpLink()
+{
+    QFETCH(QString, host);
+    QFETCH(QString, portFormat);
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    const QByteArray port = portFormat.arg(server.serverPort()).toLatin1();
+    QCOMPARE(initialize(host.toLatin1().constData(), port.constData()), int(VELORUN_OK));
+    QVERIFY(server.waitForNewConnection(5000));
+    QTcpSocket* peer = server.nextPendingConnection();
+
+    QCOMPARE(setSpeed4(1.0, 1.2, 0.5, 0.5), int(VELORUN_OK));
+    QCOMPARE(setSpeed(-0.25), int(VELORUN_OK));
+    QTRY_VERIFY(peer->canReadLine() && peer->bytesAvailable() > 40);
+    QCOMPARE(peer->readLine(), QByteArray("setSpeed4 1.000 1.200 0.500 0.500\n"));
+    QTRY_VERIFY(peer->canReadLine());
+    QCOMPARE(peer->readLine(), QByteArray("setSpeed -0.250\n"));
+
+    closeLink();
+    QTRY_COMPARE(peer->state(), QAbstractSocket::UnconnectedState);
+}
+
+void tst_Velorun::udpLink_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::newRow("IPv4") << "127.0.0.1";
+    QTest::newRow("IPv6") << "::1";
+    QTest::newRow("line break") << "127.0.0.1\n";
+}
+
+void tst_Velorun::udpLink()
+{
+    QFETCH(QString, host);
+    QUdpSocket peer;
+    const auto address = host.contains(':') ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost;
+    if (!peer.bind(QHostAddress(address), 0))
+        QSKIP("no loopback address of this family");
+    const QByteArray port = QByteArray::number(peer.localPort());
+    QCOMPARE(initializeUdp(host.toLatin1().constData(), port.constData()), int(VELORUN_OK));
+    QCOMPARE(setSpeed(1.25), int(VELORUN_OK));
+    QTRY_VERIFY(peer.hasPendingDatagrams());
+    QByteArray datagram(int(peer.pendingDatagramSize()), '\0');
+    peer.readDatagram(datagram.data(), datagram.size());
+    QCOMPARE(datagram, QByteArray("setSpeed 1.250\n"));
+    QCOMPARE(setSpeed(std::nan("")), int(VELORUN_ERROR_INVALID_SPEED));
+    QCOMPARE(setSpeed4(1, 1, -0.5, 0.5), int(VELORUN_ERROR_INVALID_SPEED));
+}
+
+void tst_Velorun::rejectedArguments_data()
+{
+    QTest::addColumn<bool>("udp");
+    QTest::addColumn<QByteArray>("host");
+    QTest::addColumn<QByteArray>("port");
+    QTest::addColumn<int>("expected");
+    const QByteArray refused = QByteArray::number(refusedPort());
+    const QByteArray none;
+    const struct
+    {
+        const char* name;
+        QByteArray host, port;
+        int expected;
+    } rows[] = {
+        {"refused", "127.0.0.1", refused, VELORUN_ERROR_REFUSED},
+        {"refused by name", "localhost", refused, VELORUN_ERROR_REFUSED},
+        {"missing host", none, "4000", VELORUN_ERROR_MISSING_ARGUMENT},
+        {"missing port", "127.0.0.1", none, VELORUN_ERROR_MISSING_ARGUMENT},
+        {"empty host", "", "4000", VELORUN_ERROR_MISSING_ARGUMENT},
+        {"blank port", "127.0.0.1", " \n\t", VELORUN_ERROR_MISSING_ARGUMENT},
+        {"port 0", "127.0.0.1", "0", VELORUN_ERROR_INVALID_PORT},
+        {"port 65536", "127.0.0.1", "65536", VELORUN_ERROR_INVALID_PORT},
+        {"port 4294967296", "127.0.0.1", "4294967296", VELORUN_ERROR_INVALID_PORT},
+        {"signed port", "127.0.0.1", "+4000", VELORUN_ERROR_INVALID_PORT},
+        {"negative port", "127.0.0.1", "-1", VELORUN_ERROR_INVALID_PORT},
+        {"hexadecimal port", "127.0.0.1", "0x50", VELORUN_ERROR_INVALID_PORT},
+        {"port with words", "127.0.0.1", "80 x", VELORUN_ERROR_INVALID_PORT},
+        {"blank inside host", "127.0.0.1 x", "4000", VELORUN_ERROR_HOST_NOT_FOUND},
+        {"host too long", QByteArray(300, 'a'), "4000", VELORUN_ERROR_HOST_NOT_FOUND},
+    };
+    for (const auto& row : rows) {
+        // A refusal comes only from TCP: UDP has no handshake.
+        if (row.expected != VELORUN_ERROR_REFUSED)
+            QTest::addRow("udp, %s", row.name) << true << row.host << row.port << row.expected;
+        QTest::addRow("tcp, %s", row.name) << false << row.host << row.port << row.expected;
+    }
+}
+
+void tst_Velorun::rejectedArguments()
+{
+    QFETCH(bool, udp);
+    QFETCH(QByteArray, host);
+    QFETCH(QByteArray, port);
+    QFETCH(int, expected);
+    const Initialize open = udp ? initializeUdp : initialize;
+    QCOMPARE(open(host.isNull() ? nullptr : host.constData(),
+                  port.isNull() ? nullptr : port.constData()),
+             expected);
+    QCOMPARE(setSpeed(1.0), int(VELORUN_ERROR_NOT_CONNECTED));
+}
+
+void tst_Velorun::unresolvableHost()
+{
+    // On this network-less machine the lookup fails at once; with a slow
+    // resolver the library's own time limit ends it.
+    QElapsedTimer timer;
+    timer.start();
+    const int result = initialize("no-such-host.invalid", "4000");
+    QVERIFY2(result == VELORUN_ERROR_HOST_NOT_FOUND || result == VELORUN_ERROR_TIMED_OUT,
+             qPrintable(QString::number(result)));
+    QCOMPARE(initializeUdp("no-such-host.invalid", "4000"), result);
+    QVERIFY2(timer.elapsed() < 10000, "a lookup outlived the library's time limit");
+}
+
+void tst_Velorun::reinitialiseClosesTheEarlierLink()
+{
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    const QByteArray port = QByteArray::number(server.serverPort());
+    QCOMPARE(initialize("127.0.0.1", port.constData()), int(VELORUN_OK));
+    QVERIFY(server.waitForNewConnection(5000));
+    QTcpSocket* first = server.nextPendingConnection();
+    const int descriptors = openDescriptors();
+
+    for (int i = 0; i < 50; ++i) {
+        QCOMPARE((i % 2 ? initialize : initializeUdp)("127.0.0.1", port.constData()),
+                 int(VELORUN_OK));
+        while (QTcpSocket* peer = server.nextPendingConnection())
+            delete peer;
+    }
+    QTRY_COMPARE(first->state(), QAbstractSocket::UnconnectedState);
+    // The earlier links are gone: only the newest is open (plus the server's accepted peers).
+    QTRY_VERIFY(openDescriptors() <= descriptors + 1);
+}
+
+void tst_Velorun::commandsNeedALink()
+{
+    QCOMPARE(setSpeed(1.0), int(VELORUN_ERROR_NOT_CONNECTED));
+    QCOMPARE(setSpeed4(1.0, 1.0, 0.5, 0.5), int(VELORUN_ERROR_NOT_CONNECTED));
+}
+
+void tst_Velorun::closeTwice()
+{
+    QUdpSocket peer;
+    QVERIFY(peer.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    const QByteArray port = QByteArray::number(peer.localPort());
+    QCOMPARE(initializeUdp("127.0.0.1", port.constData()), int(VELORUN_OK));
+    QCOMPARE(closeLink(), int(VELORUN_OK));
+    QCOMPARE(closeLink(), int(VELORUN_OK));
+    QCOMPARE(setSpeed(1.0), int(VELORUN_ERROR_NOT_CONNECTED));
+}
+
+QTEST_MAIN(tst_Velorun)
+#include "tst_velorun.moc"
