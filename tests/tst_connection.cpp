@@ -1,0 +1,311 @@
+// Connect in both modes against real peers on loopback, and what the operator
+// and the lab see afterwards: locked controls, trace lines, debug messages and
+// warning boxes.
+#include "testsupport.h"
+
+#include <QPointer>
+#include <QRegularExpression>
+#include <QTcpSocket>
+#include <QUdpSocket>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+namespace {
+
+int lowDelay(const QAbstractSocket* socket)
+{
+    int value = -1;
+    socklen_t length = sizeof value;
+    if (getsockopt(int(socket->socketDescriptor()), IPPROTO_TCP, TCP_NODELAY, &value, &length) != 0)
+        return -1;
+    return value;
+}
+
+const char* const traceLine = "setSetpoints activated";
+
+} // namespace
+
+class tst_Connection : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void directTcp();
+    void directUdp_data();
+    void directUdp();
+    void refusedTcpLeavesIdle();
+    void onlyTheNewestSocketIsHeard();
+    void debugMessage_data();
+    void debugMessage();
+    void libraryMode_data();
+    void libraryMode();
+    void libraryModeDropsAnEarlierDirectSocket();
+    void dispatchByName();
+    void destroyedWindowDeletesItsSocket();
+
+private:
+    Ambulon* window = nullptr;
+};
+
+void tst_Connection::initTestCase()
+{
+    QLocale::setDefault(QLocale::c());
+}
+
+void tst_Connection::init()
+{
+    window = new Ambulon();
+    window->show();
+    QVERIFY(Panel(*window).complete());
+}
+
+void tst_Connection::cleanup()
+{
+    closeBoxes();
+    delete window;
+    window = nullptr;
+}
+
+void tst_Connection::directTcp()
+{
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    const Panel panel(*window);
+    panel.fill("127.0.0.1", QString::number(server.serverPort()), "TCP", false);
+
+    StdoutCapture out;
+    QTest::ignoreMessage(
+        QtDebugMsg,
+        qPrintable(QString("New connection made on port %1.").arg(server.serverPort())));
+    QTest::mouseClick(panel.connect, Qt::LeftButton);
+    QVERIFY(server.waitForNewConnection(5000));
+    QTRY_VERIFY(panel.locked());
+    auto* socket = AmbulonProbe::socket(*window);
+    QVERIFY(qobject_cast<QTcpSocket*>(socket));
+    QCOMPARE(lowDelay(socket), 1);
+    QCOMPARE(out.count(traceLine), 0);
+    QVERIFY(openBoxes().isEmpty());
+
+    // Connected for good: nothing unlocks the controls.
+    server.nextPendingConnection()->close();
+    QTest::mouseClick(panel.disconnect, Qt::LeftButton);
+    QTRY_COMPARE(socket->state(), QAbstractSocket::UnconnectedState);
+    QVERIFY(panel.locked());
+}
+
+void tst_Connection::directUdp_data()
+{
+    QTest::addColumn<QString>("transport");
+    QTest::addColumn<int>("traceLines");
+    QTest::newRow("udp checked") << "UDP" << 1;
+    QTest::newRow("neither checked") << "" << 0;
+}
+
+void tst_Connection::directUdp()
+{
+    QFETCH(QString, transport);
+    QFETCH(int, traceLines);
+    QUdpSocket peer;
+    QVERIFY(peer.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    const Panel panel(*window);
+    panel.fill("127.0.0.1", QString::number(peer.localPort()), transport, false);
+
+    StdoutCapture out;
+    QTest::ignoreMessage(
+        QtDebugMsg, qPrintable(QString("New connection made on port %1.").arg(peer.localPort())));
+    QTest::mouseClick(panel.connect, Qt::LeftButton);
+    QTRY_VERIFY(panel.locked());
+    QVERIFY(qobject_cast<QUdpSocket*>(AmbulonProbe::socket(*window)));
+    QCOMPARE(out.count(traceLine), traceLines);
+    QCOMPARE(out.text().count('\n'), traceLines);
+}
+
+void tst_Connection::refusedTcpLeavesIdle()
+{
+    const Panel panel(*window);
+    panel.fill("127.0.0.1", QString::number(refusedPort()), "TCP", false);
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("New connection made on port \\d+\\."));
+    QTest::mouseClick(panel.connect, Qt::LeftButton);
+    QAbstractSocket* refused = AmbulonProbe::socket(*window);
+    QTRY_COMPARE(refused->error(), QAbstractSocket::ConnectionRefusedError);
+    QVERIFY(panel.idle());
+    QVERIFY(openBoxes().isEmpty());
+
+    // A later Connect still works, on a new socket.
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    panel.port->setPlainText(QString::number(server.serverPort()));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("New connection made on port \\d+\\."));
+    QTest::mouseClick(panel.connect, Qt::LeftButton);
+    QVERIFY(server.waitForNewConnection(5000));
+    QTRY_VERIFY(panel.locked());
+}
+
+void tst_Connection::onlyTheNewestSocketIsHeard()
+{
+    // A name is looked up asynchronously, so the first socket is still pending
+    // when the second Connect replaces it; an address connects a UDP socket at once.
+    QUdpSocket peer;
+    QVERIFY(peer.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    const Panel panel(*window);
+    panel.fill("localhost", QString::number(peer.localPort()), "UDP", false);
+    StdoutCapture out;
+    MessageLog log;
+    QTest::mouseClick(panel.connect, Qt::LeftButton);
+    QPointer<QAbstractSocket> first = AmbulonProbe::socket(*window);
+    QVERIFY(panel.idle());
+    panel.host->setPlainText("127.0.0.1");
+    QTest::mouseClick(panel.connect, Qt::LeftButton);
+    QVERIFY(first.isNull());
+    QVERIFY(panel.locked());
+    QTest::qWait(300);
+    QCOMPARE(out.count(traceLine), 1);
+    QCOMPARE(log.debug().size(), 2);
+}
+
+void tst_Connection::debugMessage_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("message");
+    const QString none;
+    QTest::newRow("plain") << "4000"
+                           << "New connection made on port 4000.";
+    QTest::newRow("line break after") << "4000\n"
+                                      << "New connection made on port 4000.";
+    QTest::newRow("blanks around") << " 4000 "
+                                   << "New connection made on port 4000.";
+    QTest::newRow("leading zeros") << "04000"
+                                   << "New connection made on port 4000.";
+    QTest::newRow("highest") << "65535"
+                             << "New connection made on port 65535.";
+    QTest::newRow("lowest") << "1"
+                            << "New connection made on port 1.";
+    for (const char* bad : {"", "0", "65536", "70000", "4294967295", "4294967296", "-1", "0x50",
+                            "abc", "40 00", "\n"})
+        QTest::addRow("invalid \"%s\"", QByteArray(bad).replace('\n', "\\n").constData())
+            << bad << none;
+}
+
+void tst_Connection::debugMessage()
+{
+    QFETCH(QString, port);
+    QFETCH(QString, message);
+    const Panel panel(*window);
+    panel.fill("127.0.0.1", port, "UDP", false);
+    MessageLog log;
+    StdoutCapture out;
+    QTest::mouseClick(panel.connect, Qt::LeftButton);
+    const QList<QMessageBox*> boxes = openBoxes();
+    if (message.isEmpty()) {
+        // No attempt at all: no socket, no message, a warning instead.
+        QCOMPARE(log.debug(), QStringList());
+        QCOMPARE(AmbulonProbe::socket(*window), nullptr);
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes.first()->windowTitle(), QString("Network Error"));
+        QCOMPARE(boxes.first()->text(), QString("Enter a port number from 1 to 65535."));
+        QCOMPARE(boxes.first()->windowModality(), Qt::WindowModal);
+        QVERIFY(panel.idle());
+    } else {
+        QCOMPARE(log.debug(), QStringList(message));
+        QVERIFY(boxes.isEmpty());
+        QCOMPARE(AmbulonProbe::socket(*window)->peerPort(),
+                 quint16(message.section(' ', -1).chopped(1).toUInt()));
+    }
+}
+
+void tst_Connection::libraryMode_data()
+{
+    QTest::addColumn<QString>("transport");
+    QTest::addColumn<bool>("listening");
+    QTest::addColumn<QString>("warning");
+    QTest::addColumn<int>("traceLines");
+    QTest::newRow("tcp") << "TCP" << true << QString() << 0;
+    QTest::newRow("udp") << "UDP" << true << QString() << 1;
+    QTest::newRow("neither") << "" << true << QString() << 0;
+    QTest::newRow("tcp refused") << "TCP" << false << "Error 4" << 0;
+}
+
+void tst_Connection::libraryMode()
+{
+    QFETCH(QString, transport);
+    QFETCH(bool, listening);
+    QFETCH(QString, warning);
+    QFETCH(int, traceLines);
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    const quint16 port = listening ? server.serverPort() : refusedPort();
+    const Panel panel(*window);
+    // Handed to the library as typed: it trims the operator's line break itself.
+    panel.fill("127.0.0.1\n", QString::number(port), transport, true);
+
+    StdoutCapture out;
+    MessageLog log;
+    QTest::mouseClick(panel.connect, Qt::LeftButton);
+    QCOMPARE(out.count(traceLine), traceLines);
+    QCOMPARE(log.debug(), QStringList());
+    if (warning.isEmpty()) {
+        QVERIFY(panel.locked());
+        QVERIFY(openBoxes().isEmpty());
+        if (transport == "TCP")
+            QVERIFY(server.waitForNewConnection(5000));
+    } else {
+        QVERIFY(panel.idle());
+        QCOMPARE(openBoxes().size(), 1);
+        QCOMPARE(openBoxes().first()->text(), warning);
+    }
+}
+
+void tst_Connection::libraryModeDropsAnEarlierDirectSocket()
+{
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    const Panel panel(*window);
+    panel.fill("localhost", QString::number(server.serverPort()), "TCP", false);
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("New connection made on port \\d+\\."));
+    QTest::mouseClick(panel.connect, Qt::LeftButton);
+    QPointer<QAbstractSocket> direct = AmbulonProbe::socket(*window);
+    QVERIFY(direct);
+
+    panel.fill("127.0.0.1", QString::number(refusedPort()), "TCP", true);
+    QTest::mouseClick(panel.connect, Qt::LeftButton);
+    QVERIFY(direct.isNull());
+    QCOMPARE(openBoxes().size(), 1);
+    // Had the direct socket lived on, its connection would lock the controls now.
+    QTest::qWait(300);
+    QVERIFY(panel.idle());
+}
+
+void tst_Connection::dispatchByName()
+{
+    StdoutCapture out;
+    QVERIFY(QMetaObject::invokeMethod(window, "sendSetpoints"));
+    QVERIFY(QMetaObject::invokeMethod(window, "sendSetpoints",
+                                      Q_ARG(SetpointType, SetpointsOnConnect)));
+    QCOMPARE(out.text(), QByteArray("setSetpoints activated\nsetSetpoints activated\n"));
+}
+
+void tst_Connection::destroyedWindowDeletesItsSocket()
+{
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    const Panel panel(*window);
+    panel.fill("127.0.0.1", QString::number(server.serverPort()), "TCP", false);
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("New connection made on port \\d+\\."));
+    QTest::mouseClick(panel.connect, Qt::LeftButton);
+    QVERIFY(server.waitForNewConnection(5000));
+    QTcpSocket* peer = server.nextPendingConnection();
+    QPointer<QAbstractSocket> socket = AmbulonProbe::socket(*window);
+    delete window;
+    window = nullptr;
+    QVERIFY(socket.isNull());
+    QTRY_COMPARE(peer->state(), QAbstractSocket::UnconnectedState);
+}
+
+QTEST_MAIN(tst_Connection)
+#include "tst_connection.moc"
