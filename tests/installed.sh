@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary prefix and checks the installed panel:
+# it starts, and binds the five entry points of the library installed beside it.
+# Then builds the Debian package and checks its Qt runtime dependencies.
+set -euo pipefail
+build=$1
+work=$(mktemp -d)
+panel=
+trap '[ -n "$panel" ] && kill "$panel" 2>/dev/null; rm -rf "$work"' EXIT
+
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+library="$work/prefix/lib/ambulon/libvelorun.so"
+test -x "$work/prefix/bin/ambulon" && test -f "$library" && test -x "$work/prefix/bin/treadmill-sim"
+test -f "$work/prefix/share/applications/ambulon.desktop"
+
+# glibc reports each symbol it binds, those looked up at run time included.
+cd "$work"
+LD_DEBUG=bindings QT_QPA_PLATFORM=offscreen "$work/prefix/bin/ambulon" 2>"$work/bindings.log" &
+panel=$!
+for _ in $(seq 100); do
+    bound=$(grep -c "to $library .*symbol \`VELORUN_" "$work/bindings.log" || true)
+    [ "$bound" -ge 5 ] && break
+    sleep 0.1
+done
+kill -0 "$panel" # still running
+echo "installed panel bound $bound entry points of $library"
+test "$bound" -eq 5
+
+cpack --config "$build/CPackConfig.cmake" -B "$work/package" >/dev/null
+depends=$(dpkg-deb -f "$work"/package/*.deb Depends)
+echo "package depends: $depends"
+for needed in libqt5core5a libqt5gui5 libqt5widgets5 libqt5network5; do
+    grep -q "$needed" <<<"$depends"
+done
+contents=$(dpkg-deb -c "$work"/package/*.deb)
+grep -q './usr/lib/ambulon/libvelorun.so' <<<"$contents"
