@@ -1,0 +1,214 @@
+// The real panel and the real simulator, driven on a virtual display with
+// xdotool as a person would: click, type, Tab, click Connect, File, Exit.
+#include "testsupport.h"
+
+#include <QDoubleSpinBox>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QTabBar>
+#include <QTabWidget>
+
+namespace {
+
+QString bin(const QString& name)
+{
+    return QCoreApplication::applicationDirPath() + '/' + name;
+}
+
+// Runs xdotool and returns what it printed.
+QByteArray xdotool(const QStringList& arguments)
+{
+    QProcess p;
+    p.start("xdotool", arguments);
+    if (!p.waitForFinished(10000))
+        p.kill();
+    return p.readAllStandardOutput().trimmed();
+}
+
+void screenshot(const QString& name)
+{
+    QProcess::execute("import", {"-window", "root", QDir::current().filePath(name)});
+}
+
+} // namespace
+
+class tst_EndToEnd : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void cleanup();
+    void connectAndExit_data();
+    void connectAndExit();
+
+private:
+    void click(const QPoint& inWindow);
+    QByteArray simulatorLog();
+
+    QProcess simulator;
+    QByteArray simulatorOutput;
+    QString port;
+    QProcess panel;
+    QPoint origin;
+    // Where the controls sit in the window, measured on a window built here.
+    QHash<QString, QPoint> at;
+};
+
+void tst_EndToEnd::initTestCase()
+{
+    QVERIFY2(QGuiApplication::platformName() == "xcb", "run on an X display (xvfb-run)");
+    {
+        Ambulon reference;
+        reference.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&reference));
+        const Panel controls(reference);
+        QVERIFY(controls.complete());
+        const auto inWindow = [&](QWidget* w, QPoint p) { return w->mapTo(&reference, p); };
+        const auto centre = [&](QWidget* w) { return inWindow(w, w->rect().center()); };
+        const auto indicator = [&](QWidget* w) { return inWindow(w, QPoint(7, w->height() / 2)); };
+        at["host"] = centre(controls.host);
+        at["library"] = indicator(controls.library);
+        at["TCP"] = indicator(controls.tcp);
+        at["UDP"] = indicator(controls.udp);
+        at["connect"] = centre(controls.connect);
+        auto* bar = reference.findChild<QMenuBar*>();
+        auto* file = reference.findChild<QMenu*>("menuFile");
+        at["file"] = inWindow(bar, bar->actionGeometry(file->menuAction()).center());
+        auto* tabs = reference.findChild<QTabWidget*>()->findChild<QTabBar*>();
+        at["perturbation"] = inWindow(tabs, tabs->tabRect(1).center());
+        at["network"] = inWindow(tabs, tabs->tabRect(0).center());
+    }
+    QCoreApplication::processEvents();
+
+    simulator.start(bin("treadmill-sim"), {"--host", "127.0.0.1", "--port", "0"});
+    QVERIFY(simulator.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(simulatorLog().contains("listening"), 10000);
+    port = QRegularExpression("port (\\d+)").match(simulatorOutput).captured(1);
+    QVERIFY(!port.isEmpty());
+}
+
+void tst_EndToEnd::cleanupTestCase()
+{
+    simulator.terminate();
+    QVERIFY(simulator.waitForFinished(10000));
+    QCOMPARE(simulator.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(simulator.exitCode(), 0);
+    QVERIFY(simulatorLog().contains("treadmill-sim stopped"));
+}
+
+void tst_EndToEnd::cleanup()
+{
+    if (panel.state() != QProcess::NotRunning) {
+        panel.kill();
+        panel.waitForFinished(5000);
+    }
+}
+
+QByteArray tst_EndToEnd::simulatorLog()
+{
+    simulatorOutput += simulator.readAllStandardOutput();
+    return simulatorOutput;
+}
+
+void tst_EndToEnd::click(const QPoint& inWindow)
+{
+    const QPoint p = origin + inWindow;
+    // No --sync: it waits for ever when the pointer is already there. The
+    // server handles the move before the click all the same.
+    xdotool({"mousemove", QString::number(p.x()), QString::number(p.y()), "click", "1"});
+}
+
+void tst_EndToEnd::connectAndExit_data()
+{
+    QTest::addColumn<QString>("transport");
+    QTest::addColumn<bool>("libraryMode");
+    QTest::newRow("direct tcp") << "TCP" << false;
+    QTest::newRow("direct udp") << "UDP" << false;
+    QTest::newRow("library tcp") << "TCP" << true;
+    QTest::newRow("library udp") << "UDP" << true;
+}
+
+void tst_EndToEnd::connectAndExit()
+{
+    QFETCH(QString, transport);
+    QFETCH(bool, libraryMode);
+    const QByteArray connectedBefore = simulatorLog();
+    const int connectionsBefore = connectedBefore.count("tcp connected");
+
+    panel.setWorkingDirectory(QDir::tempPath());
+    panel.start(bin("ambulon"), QStringList());
+    QVERIFY(panel.waitForStarted());
+    QByteArray window;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !(window = xdotool({"search", "--onlyvisible", "--pid", QString::number(panel.processId())})
+                       .split('\n')
+                       .value(0))
+             .isEmpty(),
+        10000);
+    const QByteArray geometry = xdotool({"getwindowgeometry", "--shell", window});
+    origin = QPoint(QRegularExpression("X=(\\d+)").match(geometry).captured(1).toInt(),
+                    QRegularExpression("Y=(\\d+)").match(geometry).captured(1).toInt());
+    QTest::qWait(300); // the first paint
+
+    click(at["host"]);
+    xdotool({"type", "--delay", "30", "127.0.0.1"});
+    xdotool({"key", "Tab"});
+    xdotool({"type", "--delay", "30", port});
+    if (libraryMode)
+        click(at["library"]);
+    click(at[transport]);
+    if (QTest::currentDataTag() == QString("direct tcp"))
+        screenshot("e2e-network-page.png");
+    click(at["connect"]);
+
+    const QString debugLine = "New connection made on port " + port + ".";
+    QByteArray out, err;
+    const auto read = [&] {
+        out += panel.readAllStandardOutput();
+        err += panel.readAllStandardError();
+        return true;
+    };
+    if (transport == "TCP")
+        QTRY_COMPARE_WITH_TIMEOUT(simulatorLog().count("tcp connected"), connectionsBefore + 1,
+                                  10000);
+    else
+        QTRY_VERIFY_WITH_TIMEOUT(read() && out.contains("setSetpoints activated"), 10000);
+    if (!libraryMode)
+        QTRY_VERIFY_WITH_TIMEOUT(read() && err.contains(debugLine.toLatin1()), 10000);
+
+    // Connect is disabled now: a second click starts nothing.
+    click(at["connect"]);
+    QTest::qWait(500);
+    read();
+    QCOMPARE(simulatorLog().count("tcp connected"), connectionsBefore + (transport == "TCP"));
+    QCOMPARE(err.count(debugLine.toLatin1()), libraryMode ? 0 : 1);
+    QCOMPARE(out.count("setSetpoints activated\n"), transport == "UDP" ? 1 : 0);
+
+    if (QTest::currentDataTag() == QString("direct tcp")) {
+        screenshot("e2e-network-connected.png");
+        click(at["perturbation"]);
+        QTest::qWait(300);
+        screenshot("e2e-perturbation-page.png");
+        click(at["network"]);
+    }
+
+    click(at["file"]);
+    QTest::qWait(200);
+    xdotool({"key", "Down", "Return"});
+    QVERIFY(panel.waitForFinished(10000));
+    QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(panel.exitCode(), 0);
+    if (transport == "TCP")
+        QTRY_VERIFY_WITH_TIMEOUT(simulatorLog().count("tcp disconnected")
+                                     >= connectedBefore.count("tcp disconnected") + 1,
+                                 10000);
+}
+
+QTEST_MAIN(tst_EndToEnd)
+#include "tst_e2e.moc"
