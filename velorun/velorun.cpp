@@ -3,11 +3,11 @@
 // "setSpeed 1.250" and "setSpeed4 1.000 1.200 0.500 0.500".
 #include "velorun.h"
 
-#include <cctype>
+#include "endpoint.h"
+
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -136,52 +136,6 @@ void closeLink()
     link = noSocket;
 }
 
-bool isBlank(char c)
-{
-    return std::isspace(static_cast<unsigned char>(c)) != 0;
-}
-
-std::string trimmed(const char* text)
-{
-    const char* begin = text;
-    const char* end = text + std::strlen(text);
-    while (begin < end && isBlank(*begin))
-        ++begin;
-    while (end > begin && isBlank(end[-1]))
-        --end;
-    return std::string(begin, end);
-}
-
-// Decimal digits only (leading zeros allowed), 1 to 65535.
-bool parsePort(const std::string& text, unsigned& port)
-{
-    if (text.empty())
-        return false;
-    unsigned value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + unsigned(c - '0');
-        if (value > 65535)
-            return false;
-    }
-    port = value;
-    return value >= 1;
-}
-
-// A name no resolver could find: too long for DNS, or holding blanks or control characters.
-bool plausibleHost(const std::string& host)
-{
-    if (host.size() > 253)
-        return false;
-    for (const char c : host) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u <= 0x20 || u == 0x7f)
-            return false;
-    }
-    return true;
-}
-
 struct Lookup
 {
     std::mutex mutex;
@@ -266,22 +220,15 @@ int openLink(const char* hostText, const char* portText, int type)
     std::lock_guard<std::mutex> lock(linkMutex);
     closeLink();
 
-    if (!hostText || !portText)
-        return VELORUN_ERROR_MISSING_ARGUMENT;
-    const std::string host = trimmed(hostText);
-    const std::string port = trimmed(portText);
-    if (host.empty() || port.empty())
-        return VELORUN_ERROR_MISSING_ARGUMENT;
-    unsigned portNumber = 0;
-    if (!parsePort(port, portNumber))
-        return VELORUN_ERROR_INVALID_PORT;
-    if (!plausibleHost(host))
-        return VELORUN_ERROR_HOST_NOT_FOUND;
+    velorun::Endpoint endpoint;
+    if (const int invalid = velorun::parseEndpoint(hostText, portText, endpoint))
+        return invalid;
     if (!startNetworking())
         return VELORUN_ERROR_NETWORK;
 
     addrinfo* addresses = nullptr;
-    const int found = resolve(host, std::to_string(portNumber), type, deadline, &addresses);
+    const int found =
+        resolve(endpoint.host, std::to_string(endpoint.port), type, deadline, &addresses);
     if (found != VELORUN_OK)
         return found;
 
