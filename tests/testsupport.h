@@ -157,13 +157,18 @@ private:
     int saved = -1;
 };
 
-// Collects Qt's debug messages while alive.
+// Collects Qt's debug messages while alive; the others go on as before.
 class MessageLog
 {
 public:
-    MessageLog() : previous(qInstallMessageHandler(handler)) { messages().clear(); }
-    ~MessageLog() { qInstallMessageHandler(previous); }
+    MessageLog()
+    {
+        messages().clear();
+        previous() = qInstallMessageHandler(handler);
+    }
+    ~MessageLog() { qInstallMessageHandler(previous()); }
     QStringList debug() const { return messages(); }
+    void clear() { messages() = QStringList(); }
 
 private:
     static QStringList& messages()
@@ -171,12 +176,18 @@ private:
         static QStringList all;
         return all;
     }
-    static void handler(QtMsgType type, const QMessageLogContext&, const QString& text)
+    static QtMessageHandler& previous()
+    {
+        static QtMessageHandler handler = nullptr;
+        return handler;
+    }
+    static void handler(QtMsgType type, const QMessageLogContext& context, const QString& text)
     {
         if (type == QtDebugMsg)
             messages() << text;
+        else if (previous())
+            previous()(type, context, text);
     }
-    QtMessageHandler previous;
 };
 
 // A loopback port on which nothing listens.
