@@ -56,6 +56,17 @@ void fixSize(QWidget* widget, int width, int height)
     widget->setFixedSize(width, height);
 }
 
+// Host and port fields read like one-line fields. A tab is never part of a host
+// name or a port, so Tab moves on; and a long pasted text scrolls instead of
+// wrapping, which would freeze the window for minutes laying out a large paste.
+void makeEndpointField(QPlainTextEdit* field)
+{
+    fixSize(field, 200, 30);
+    field->setTabChangesFocus(true);
+    field->setLineWrapMode(QPlainTextEdit::NoWrap);
+    field->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+}
+
 QString unitSuffix()
 {
     return QString::fromUtf8("  m/s\xc2\xb2");
@@ -133,16 +144,13 @@ void Ambulon::populateNetworkTab()
     hostLabel->setText(QStringLiteral("Host: "));
     fixSize(hostLabel, 50, 40);
     hostEdit = new QPlainTextEdit();
-    fixSize(hostEdit, 200, 30);
-    // A tab is never part of a host name or a port: Tab moves on instead.
-    hostEdit->setTabChangesFocus(true);
+    makeEndpointField(hostEdit);
     portLabel = new QLabel();
     applyLabelFont(portLabelFont, portLabel);
     portLabel->setText(QStringLiteral("Port: "));
     fixSize(portLabel, 50, 40);
     portEdit = new QPlainTextEdit();
-    fixSize(portEdit, 200, 30);
-    portEdit->setTabChangesFocus(true);
+    makeEndpointField(portEdit);
 
     connectionGroup = new QGroupBox();
     setMinimumFixedPolicy(connectionGroup);
