@@ -25,6 +25,13 @@ int lowDelay(const QAbstractSocket* socket)
 
 const char* const traceLine = "setSetpoints activated";
 
+// Clicks Connect for a direct attempt, whose debug message is expected.
+void clickConnectForAnAttempt(const Panel& panel)
+{
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("New connection made on port \\d+\\."));
+    QTest::mouseClick(panel.connect, Qt::LeftButton);
+}
+
 } // namespace
 
 class tst_Connection : public QObject
@@ -130,8 +137,7 @@ void tst_Connection::refusedTcpLeavesIdle()
 {
     const Panel panel(*window);
     panel.fill("127.0.0.1", QString::number(refusedPort()), "TCP", false);
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("New connection made on port \\d+\\."));
-    QTest::mouseClick(panel.connect, Qt::LeftButton);
+    clickConnectForAnAttempt(panel);
     QAbstractSocket* refused = AmbulonProbe::socket(*window);
     QTRY_COMPARE(refused->error(), QAbstractSocket::ConnectionRefusedError);
     QVERIFY(panel.idle());
@@ -141,8 +147,7 @@ void tst_Connection::refusedTcpLeavesIdle()
     QTcpServer server;
     QVERIFY(server.listen(QHostAddress::LocalHost));
     panel.port->setPlainText(QString::number(server.serverPort()));
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("New connection made on port \\d+\\."));
-    QTest::mouseClick(panel.connect, Qt::LeftButton);
+    clickConnectForAnAttempt(panel);
     QVERIFY(server.waitForNewConnection(5000));
     QTRY_VERIFY(panel.locked());
 }
@@ -267,8 +272,7 @@ void tst_Connection::libraryModeDropsAnEarlierDirectSocket()
     QVERIFY(server.listen(QHostAddress::LocalHost));
     const Panel panel(*window);
     panel.fill("localhost", QString::number(server.serverPort()), "TCP", false);
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("New connection made on port \\d+\\."));
-    QTest::mouseClick(panel.connect, Qt::LeftButton);
+    clickConnectForAnAttempt(panel);
     QPointer<QAbstractSocket> direct = AmbulonProbe::socket(*window);
     QVERIFY(direct);
 
@@ -296,8 +300,7 @@ void tst_Connection::destroyedWindowDeletesItsSocket()
     QVERIFY(server.listen(QHostAddress::LocalHost));
     const Panel panel(*window);
     panel.fill("127.0.0.1", QString::number(server.serverPort()), "TCP", false);
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("New connection made on port \\d+\\."));
-    QTest::mouseClick(panel.connect, Qt::LeftButton);
+    clickConnectForAnAttempt(panel);
     QVERIFY(server.waitForNewConnection(5000));
     QTcpSocket* peer = server.nextPendingConnection();
     QPointer<QAbstractSocket> socket = AmbulonProbe::socket(*window);
