@@ -27,6 +27,11 @@ namespace {
 
 const char* const networkErrorTitle = "Network Error";
 
+// Nothing reads a direct socket, so Qt would buffer whatever a controller sends
+// without end. Once this much waits, Qt stops reading and TCP's own flow control
+// holds the controller back.
+constexpr qint64 socketReadBufferBytes = 64 * 1024;
+
 // Non-blocking on purpose: the operator can still read the page behind the box.
 void showWarning(QWidget* parent, const QString& title, const QString& text)
 {
@@ -324,6 +329,7 @@ void Ambulon::onClickConnect()
         socket = new QTcpSocket();
     else
         socket = new QUdpSocket();
+    socket->setReadBufferSize(socketReadBufferBytes);
     connect(socket, SIGNAL(connected()), this, SLOT(connected()));
     connect(socket, SIGNAL(disconnected()), this, SLOT(disconnected()));
     connect(socket, SIGNAL(error(QAbstractSocket::SocketError)), this,

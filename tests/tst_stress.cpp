@@ -1,7 +1,9 @@
 // A thousand Connects in each mode: no descriptor or heap growth, no crash, and
-// only the newest socket is heard.
+// only the newest socket is heard. A controller that floods the panel cannot
+// make it grow either.
 #include "testsupport.h"
 
+#include <QElapsedTimer>
 #include <QUdpSocket>
 
 #include <malloc.h>
@@ -14,6 +16,18 @@ qint64 heapInUse()
     return qint64(mallinfo2().uordblks);
 }
 
+// The process's resident memory in bytes, or -1 where the system does not say.
+qint64 residentBytes()
+{
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return -1;
+}
+
 } // namespace
 
 class tst_Stress : public QObject
@@ -23,6 +37,8 @@ class tst_Stress : public QObject
 private slots:
     void manyConnects_data();
     void manyConnects();
+    void floodingController_data();
+    void floodingController();
 };
 
 void tst_Stress::manyConnects_data()
@@ -91,6 +107,76 @@ void tst_Stress::manyConnects()
     QVERIFY2(growth < 64 * 1024, qPrintable(QString("heap grew by %1 bytes").arg(growth)));
     std::fprintf(stderr, "%s: descriptors %d -> %d, heap growth %lld bytes\n",
                  QTest::currentDataTag(), descriptors, openDescriptors(), growth);
+}
+
+void tst_Stress::floodingController_data()
+{
+    QTest::addColumn<QString>("transport");
+    QTest::newRow("tcp stream") << "TCP";
+    QTest::newRow("udp datagrams") << "UDP";
+}
+
+void tst_Stress::floodingController()
+{
+    QFETCH(QString, transport);
+    // Far more than the panel may hold: without a bound it would all end up in its memory.
+    const qint64 offered = 256 * 1024 * 1024;
+    const qint64 panelBound = 64 * 1024;
+    const QByteArray chunk(64 * 1024, 'x');
+
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    QUdpSocket udpController;
+    QVERIFY(udpController.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    Ambulon window;
+    const Panel panel(window);
+    const quint16 port = transport == "TCP" ? server.serverPort() : udpController.localPort();
+    panel.fill("127.0.0.1", QString::number(port), transport, false);
+    MessageLog log;
+    QMetaObject::invokeMethod(&window, "onClickConnect");
+    QTRY_VERIFY(panel.locked());
+    QAbstractSocket* socket = AmbulonProbe::socket(window);
+    QTcpSocket* tcpController = nullptr;
+    if (transport == "TCP") {
+        QTRY_VERIFY(server.hasPendingConnections());
+        tcpController = server.nextPendingConnection();
+    }
+    const qint64 residentBefore = residentBytes();
+
+    // The controller sends as fast as the panel's side takes it, until it is
+    // held back for half a second or has sent everything.
+    qint64 handedOver = 0;
+    QElapsedTimer sinceProgress;
+    sinceProgress.start();
+    while (handedOver < offered && sinceProgress.elapsed() < 500) {
+        if (tcpController) {
+            if (tcpController->bytesToWrite() < chunk.size()) {
+                tcpController->write(chunk);
+                handedOver += chunk.size();
+                sinceProgress.restart();
+            }
+        } else {
+            for (int i = 0; i < 64; ++i)
+                udpController.writeDatagram(chunk.left(1024), QHostAddress::LocalHost,
+                                            socket->localPort());
+            handedOver += 64 * 1024;
+            sinceProgress.restart();
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+
+    QVERIFY2(socket->bytesAvailable() <= panelBound,
+             qPrintable(QString("the panel holds %1 bytes").arg(socket->bytesAvailable())));
+    // Over TCP, what arrived is what the kernels' buffers and the panel's bound hold.
+    const qint64 delivered = handedOver - (tcpController ? tcpController->bytesToWrite() : 0);
+    if (tcpController)
+        QVERIFY2(delivered < 64 * 1024 * 1024,
+                 qPrintable(QString("the controller delivered %1 bytes").arg(delivered)));
+    const qint64 growth = residentBefore > 0 ? residentBytes() - residentBefore : 0;
+    QVERIFY2(growth < 16 * 1024 * 1024,
+             qPrintable(QString("resident memory grew by %1 bytes").arg(growth)));
+    std::fprintf(stderr, "%s: sent %lld bytes, panel holds %lld, resident growth %lld\n",
+                 QTest::currentDataTag(), delivered, socket->bytesAvailable(), growth);
 }
 
 QTEST_MAIN(tst_Stress)
