@@ -77,6 +77,28 @@ QString unitSuffix()
     return QString::fromUtf8("  m/s\xc2\xb2");
 }
 
+// A label of the mirroring group: only its height is fixed, so that it keeps its
+// text's width whatever the font and the display scale.
+QLabel* makeMirrorLabel(QFont& font, const char* text)
+{
+    auto* label = new QLabel();
+    applyLabelFont(font, label);
+    label->setText(QString::fromLatin1(text));
+    setMinimumFixedPolicy(label);
+    label->setFixedHeight(40);
+    return label;
+}
+
+QDoubleSpinBox* makeMirrorSpinBox(QFont& font, double minimum, double maximum)
+{
+    auto* box = new QDoubleSpinBox();
+    box->setSuffix(unitSuffix());
+    box->setRange(minimum, maximum);
+    applyLabelFont(font, box);
+    fixSize(box, 160, 40);
+    return box;
+}
+
 } // namespace
 
 Ambulon::Ambulon(QWidget* /*parent*/, Qt::WindowFlags /*flags*/)
@@ -280,6 +302,32 @@ void Ambulon::populateTreadmillPerturbationTab()
 
     spareGroup = new QGroupBox();
     perturbationTabLayout->addWidget(spareGroup);
+
+    mirrorGroup = new QGroupBox();
+    mirrorGroupLayout = new QGridLayout();
+    mirrorGroup->setLayout(mirrorGroupLayout);
+    perturbationTabLayout->addWidget(mirrorGroup);
+    mirrorButton = new QPushButton();
+    mirrorButton->setText(QStringLiteral("Mirror Left to Right"));
+    mirrorButton->setCheckable(true);
+    fixSize(mirrorButton, 200, 40);
+    mirrorGroupLayout->addWidget(mirrorButton, 0, 0, 1, 2);
+    leftAccelerationLabel = makeMirrorLabel(leftAccelerationLabelFont, "Left acceleration: ");
+    leftAccelerationSpinBox = makeMirrorSpinBox(leftAccelerationSpinBoxFont, 0.0, 10.0);
+    leftDecelerationLabel = makeMirrorLabel(leftDecelerationLabelFont, "Left deceleration: ");
+    leftDecelerationSpinBox = makeMirrorSpinBox(leftDecelerationSpinBoxFont, -10.0, 0.0);
+    rightAccelerationLabel = makeMirrorLabel(rightAccelerationLabelFont, "Right acceleration: ");
+    rightAccelerationSpinBox = makeMirrorSpinBox(rightAccelerationSpinBoxFont, 0.0, 10.0);
+    rightDecelerationLabel = makeMirrorLabel(rightDecelerationLabelFont, "Right deceleration: ");
+    rightDecelerationSpinBox = makeMirrorSpinBox(rightDecelerationSpinBoxFont, -10.0, 0.0);
+    // The left belt's row above the right belt's, acceleration before deceleration.
+    QWidget* const rows[2][4] = {{leftAccelerationLabel, leftAccelerationSpinBox,
+                                  leftDecelerationLabel, leftDecelerationSpinBox},
+                                 {rightAccelerationLabel, rightAccelerationSpinBox,
+                                  rightDecelerationLabel, rightDecelerationSpinBox}};
+    for (int row = 0; row < 2; ++row)
+        for (int column = 0; column < 4; ++column)
+            mirrorGroupLayout->addWidget(rows[row][column], row + 1, column);
 }
 
 void Ambulon::onClickConnect()
@@ -371,6 +419,11 @@ void Ambulon::error(int code)
 
 void Ambulon::sendSetpoints(SetpointType t)
 {
+    // At dispatch only, so that the right belt's boxes stay the operator's to edit.
+    if (mirrorButton->isChecked()) {
+        rightAccelerationSpinBox->setValue(leftAccelerationSpinBox->value());
+        rightDecelerationSpinBox->setValue(leftDecelerationSpinBox->value());
+    }
     std::cout << "setSetpoints activated" << std::endl;
     if (libraryCheckBox->isChecked())
         sendSetpointsLibrary(t);

@@ -117,6 +117,27 @@ private:
     QFont decelerationSpinBoxFont;
     QDoubleSpinBox* decelerationSpinBox = nullptr;
     QGroupBox* spareGroup = nullptr;
+
+    // Mirroring: at dispatch, the right belt's ramp takes the left belt's values.
+    QGroupBox* mirrorGroup = nullptr;
+    QGridLayout* mirrorGroupLayout = nullptr;
+    QPushButton* mirrorButton = nullptr;
+    QLabel* leftAccelerationLabel = nullptr;
+    QFont leftAccelerationLabelFont;
+    QDoubleSpinBox* leftAccelerationSpinBox = nullptr;
+    QFont leftAccelerationSpinBoxFont;
+    QLabel* leftDecelerationLabel = nullptr;
+    QFont leftDecelerationLabelFont;
+    QDoubleSpinBox* leftDecelerationSpinBox = nullptr;
+    QFont leftDecelerationSpinBoxFont;
+    QLabel* rightAccelerationLabel = nullptr;
+    QFont rightAccelerationLabelFont;
+    QDoubleSpinBox* rightAccelerationSpinBox = nullptr;
+    QFont rightAccelerationSpinBoxFont;
+    QLabel* rightDecelerationLabel = nullptr;
+    QFont rightDecelerationLabelFont;
+    QDoubleSpinBox* rightDecelerationSpinBox = nullptr;
+    QFont rightDecelerationSpinBoxFont;
 };
 
 #endif // AMBULON_H

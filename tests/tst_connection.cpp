@@ -3,6 +3,7 @@
 // warning boxes.
 #include "testsupport.h"
 
+#include <QDoubleSpinBox>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QTcpSocket>
@@ -109,19 +110,25 @@ void tst_Connection::directTcp()
 void tst_Connection::directUdp_data()
 {
     QTest::addColumn<QString>("transport");
+    QTest::addColumn<bool>("mirror");
     QTest::addColumn<int>("traceLines");
-    QTest::newRow("udp checked") << "UDP" << 1;
-    QTest::newRow("neither checked") << "" << 0;
+    QTest::newRow("udp checked") << "UDP" << false << 1;
+    QTest::newRow("udp checked, mirroring") << "UDP" << true << 1;
+    QTest::newRow("neither checked, mirroring") << "" << true << 0;
 }
 
 void tst_Connection::directUdp()
 {
     QFETCH(QString, transport);
+    QFETCH(bool, mirror);
     QFETCH(int, traceLines);
     QUdpSocket peer;
     QVERIFY(peer.bind(QHostAddress(QHostAddress::LocalHost), 0));
     const Panel panel(*window);
     panel.fill("127.0.0.1", QString::number(peer.localPort()), transport, false);
+    besideLabel<QDoubleSpinBox>(window, "Left acceleration: ")->setValue(3.5);
+    besideLabel<QDoubleSpinBox>(window, "Left deceleration: ")->setValue(-2.25);
+    button(window, "Mirror Left to Right")->setChecked(mirror);
 
     StdoutCapture out;
     QTest::ignoreMessage(
@@ -131,6 +138,12 @@ void tst_Connection::directUdp()
     QVERIFY(qobject_cast<QUdpSocket*>(AmbulonProbe::socket(*window)));
     QCOMPARE(out.count(traceLine), traceLines);
     QCOMPARE(out.text().count('\n'), traceLines);
+    // The dispatch that the connect makes carries the mirroring.
+    const bool copied = mirror && traceLines > 0;
+    QCOMPARE(besideLabel<QDoubleSpinBox>(window, "Right acceleration: ")->value(),
+             copied ? 3.5 : 0.0);
+    QCOMPARE(besideLabel<QDoubleSpinBox>(window, "Right deceleration: ")->value(),
+             copied ? -2.25 : 0.0);
 }
 
 void tst_Connection::refusedTcpLeavesIdle()

@@ -3,6 +3,7 @@
 
 #include <QAction>
 #include <QDoubleSpinBox>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMenu>
@@ -37,6 +38,9 @@ private slots:
     void tabMovesFocus();
     void enterInsertsLineBreak();
     void disconnectDoesNothing();
+    void mirrorGroup();
+    void mirrorAtDispatch_data();
+    void mirrorAtDispatch();
 
 private:
     Ambulon* window = nullptr;
@@ -241,6 +245,10 @@ void tst_Window::spinBoxes_data()
     QTest::addColumn<double>("maximum");
     QTest::newRow("acceleration") << "Acceleration: " << 0.0 << 10.0;
     QTest::newRow("deceleration") << "Deceleration: " << -10.0 << 0.0;
+    QTest::newRow("left acceleration") << "Left acceleration: " << 0.0 << 10.0;
+    QTest::newRow("left deceleration") << "Left deceleration: " << -10.0 << 0.0;
+    QTest::newRow("right acceleration") << "Right acceleration: " << 0.0 << 10.0;
+    QTest::newRow("right deceleration") << "Right deceleration: " << -10.0 << 0.0;
 }
 
 void tst_Window::spinBoxes()
@@ -313,6 +321,96 @@ void tst_Window::disconnectDoesNothing()
     QTest::mouseClick(panel.disconnect, Qt::LeftButton);
     QVERIFY(panel.idle());
     QVERIFY(openBoxes().isEmpty());
+}
+
+namespace {
+
+QDoubleSpinBox* box(const QWidget* window, const char* label)
+{
+    return besideLabel<QDoubleSpinBox>(window, label);
+}
+
+} // namespace
+
+void tst_Window::mirrorGroup()
+{
+    window->findChild<QTabWidget*>()->setCurrentIndex(1);
+    auto* grid =
+        qobject_cast<QGridLayout*>(window->findChild<QWidget*>("PerturbationTab")->layout());
+    QCOMPARE(grid->count(), 3);
+    // Below the spare group, which stays empty and in place.
+    auto* spare = qobject_cast<QGroupBox*>(grid->itemAtPosition(1, 0)->widget());
+    QVERIFY(spare && spare->children().isEmpty());
+    auto* group = qobject_cast<QGroupBox*>(grid->itemAtPosition(2, 0)->widget());
+    QVERIFY(group && group->title().isEmpty());
+
+    QPushButton* mirror = button(window, "Mirror Left to Right");
+    QVERIFY(mirror && mirror->parentWidget() == group);
+    QVERIFY(mirror->isCheckable() && !mirror->isChecked());
+    const QStringList labels = {"Left acceleration: ", "Left deceleration: ",
+                                "Right acceleration: ", "Right deceleration: "};
+    QList<int> rows;
+    for (QLabel* label : group->findChildren<QLabel*>()) {
+        QVERIFY2(labels.contains(label->text()), qPrintable(label->text()));
+        QCOMPARE(besideLabel<QDoubleSpinBox>(window, label->text())->parentWidget(), group);
+        rows << label->y();
+        QVERIFY(label->width() >= label->fontMetrics().horizontalAdvance(label->text()));
+        QCOMPARE(label->font().family(), QString("Times"));
+        QCOMPARE(label->font().weight(), int(QFont::Bold));
+        QCOMPARE(label->font().pointSize(), 12);
+    }
+    QCOMPARE(rows.size(), 4);
+    // The button above two rows: left, then right, acceleration before deceleration.
+    QVERIFY(mirror->geometry().bottom() < rows[0]);
+    QCOMPARE(rows[0], rows[1]);
+    QVERIFY(rows[1] < rows[2]);
+    QCOMPARE(rows[2], rows[3]);
+    QVERIFY(box(window, "Left acceleration: ")->x() < box(window, "Left deceleration: ")->x());
+}
+
+void tst_Window::mirrorAtDispatch_data()
+{
+    QTest::addColumn<bool>("mirror");
+    QTest::addColumn<bool>("libraryMode");
+    QTest::addColumn<double>("leftAcceleration");
+    QTest::addColumn<double>("leftDeceleration");
+    QTest::addColumn<double>("rightAcceleration");
+    QTest::addColumn<double>("rightDeceleration");
+    QTest::newRow("mirrored") << true << false << 2.35 << -4.5 << 2.35 << -4.5;
+    QTest::newRow("mirrored, upper bounds") << true << false << 10.0 << 0.0 << 10.0 << 0.0;
+    QTest::newRow("mirrored, lower bounds") << true << true << 0.0 << -10.0 << 0.0 << -10.0;
+    QTest::newRow("not mirrored") << false << false << 2.35 << -4.5 << 7.0 << -1.25;
+    QTest::newRow("not mirrored, library") << false << true << 2.35 << -4.5 << 7.0 << -1.25;
+}
+
+void tst_Window::mirrorAtDispatch()
+{
+    QFETCH(bool, mirror);
+    QFETCH(bool, libraryMode);
+    QFETCH(double, leftAcceleration);
+    QFETCH(double, leftDeceleration);
+    QFETCH(double, rightAcceleration);
+    QFETCH(double, rightDeceleration);
+    Panel(*window).library->setChecked(libraryMode);
+    box(window, "Left acceleration: ")->setValue(leftAcceleration);
+    box(window, "Left deceleration: ")->setValue(leftDeceleration);
+    // The targets start apart from the sources, so that a copy shows.
+    box(window, "Right acceleration: ")->setValue(7.0);
+    box(window, "Right deceleration: ")->setValue(-1.25);
+    if (mirror)
+        QTest::mouseClick(button(window, "Mirror Left to Right"), Qt::LeftButton);
+
+    QByteArray printed;
+    {
+        StdoutCapture out; // also captures the test's own report while alive
+        QMetaObject::invokeMethod(window, "sendSetpoints");
+        printed = out.text();
+    }
+    QCOMPARE(box(window, "Right acceleration: ")->value(), rightAcceleration);
+    QCOMPARE(box(window, "Right deceleration: ")->value(), rightDeceleration);
+    QCOMPARE(box(window, "Left acceleration: ")->value(), leftAcceleration);
+    QCOMPARE(box(window, "Left deceleration: ")->value(), leftDeceleration);
+    QCOMPARE(printed, QByteArray("setSetpoints activated\n"));
 }
 
 QTEST_MAIN(tst_Window)
