@@ -77,6 +77,17 @@ QString unitSuffix()
     return QString::fromUtf8("  m/s\xc2\xb2");
 }
 
+// Ties a label to the control it names, so that a screen reader announces the
+// control by the label's words ("Host", not "editable text").
+void nameAfterLabel(QLabel* label, QWidget* control)
+{
+    label->setBuddy(control);
+    QString name = label->text().trimmed();
+    if (name.endsWith(QLatin1Char(':')))
+        name.chop(1);
+    control->setAccessibleName(name);
+}
+
 // A label of the mirroring group: only its height is fixed, so that it keeps its
 // text's width whatever the font and the display scale.
 QLabel* makeMirrorLabel(QFont& font, const char* text)
@@ -247,6 +258,20 @@ void Ambulon::populateNetworkTab()
     connectButtonsLayout->addWidget(disconnectButton, 0, Qt::Alignment());
 
     connect(connectButton, SIGNAL(clicked()), this, SLOT(onClickConnect()));
+
+    nameAfterLabel(libraryLabel, libraryCheckBox);
+    nameAfterLabel(hostLabel, hostEdit);
+    nameAfterLabel(portLabel, portEdit);
+    nameAfterLabel(tcpLabel, tcpRadio);
+    nameAfterLabel(udpLabel, udpRadio);
+    // Top to bottom as the page reads. The radio buttons make one stop: once one
+    // has had focus, Qt takes the other out of the Tab chain; arrows move between them.
+    setTabOrder(libraryCheckBox, hostEdit);
+    setTabOrder(hostEdit, portEdit);
+    setTabOrder(portEdit, tcpRadio);
+    setTabOrder(tcpRadio, udpRadio);
+    setTabOrder(udpRadio, connectButton);
+    setTabOrder(connectButton, disconnectButton);
 }
 
 void Ambulon::createTreadmillPerturbationTab()
@@ -328,6 +353,13 @@ void Ambulon::populateTreadmillPerturbationTab()
     for (int row = 0; row < 2; ++row)
         for (int column = 0; column < 4; ++column)
             mirrorGroupLayout->addWidget(rows[row][column], row + 1, column);
+
+    nameAfterLabel(accelerationLabel, accelerationSpinBox);
+    nameAfterLabel(decelerationLabel, decelerationSpinBox);
+    nameAfterLabel(leftAccelerationLabel, leftAccelerationSpinBox);
+    nameAfterLabel(leftDecelerationLabel, leftDecelerationSpinBox);
+    nameAfterLabel(rightAccelerationLabel, rightAccelerationSpinBox);
+    nameAfterLabel(rightDecelerationLabel, rightDecelerationSpinBox);
 }
 
 void Ambulon::onClickConnect()

@@ -1,6 +1,7 @@
 // The window as an operator sees it: menu, pages, controls, keyboard, Exit.
 #include "testsupport.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QDoubleSpinBox>
 #include <QGridLayout>
@@ -41,6 +42,11 @@ private slots:
     void mirrorGroup();
     void mirrorAtDispatch_data();
     void mirrorAtDispatch();
+    void accessibleNames_data();
+    void accessibleNames();
+    void tabWalk_data();
+    void tabWalk();
+    void arrowsMoveWithinTransportPair();
 
 private:
     Ambulon* window = nullptr;
@@ -287,8 +293,8 @@ void tst_Window::tabMovesFocus_data()
     QTest::addColumn<QString>("to");
     QTest::newRow("host to port") << "Host: "
                                   << "Port: ";
-    QTest::newRow("port to connect") << "Port: "
-                                     << "Connect";
+    QTest::newRow("port to transport") << "Port: "
+                                       << "TCP: ";
 }
 
 void tst_Window::tabMovesFocus()
@@ -296,8 +302,7 @@ void tst_Window::tabMovesFocus()
     QFETCH(QString, from);
     QFETCH(QString, to);
     auto* field = besideLabel<QPlainTextEdit>(window, from);
-    QWidget* next = to == "Connect" ? static_cast<QWidget*>(button(window, to))
-                                    : besideLabel<QPlainTextEdit>(window, to);
+    QWidget* next = besideLabel<QWidget>(window, to);
     window->activateWindow();
     field->setFocus();
     QTRY_COMPARE(QApplication::focusWidget(), field);
@@ -328,6 +333,11 @@ namespace {
 QDoubleSpinBox* box(const QWidget* window, const char* label)
 {
     return besideLabel<QDoubleSpinBox>(window, label);
+}
+
+QString accessibleName(QWidget* w)
+{
+    return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
 }
 
 } // namespace
@@ -411,6 +421,83 @@ void tst_Window::mirrorAtDispatch()
     QCOMPARE(box(window, "Left acceleration: ")->value(), leftAcceleration);
     QCOMPARE(box(window, "Left deceleration: ")->value(), leftDeceleration);
     QCOMPARE(printed, QByteArray("setSetpoints activated\n"));
+}
+
+void tst_Window::accessibleNames_data()
+{
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("library") << "Use Treadmill Library"
+                             << "Use Treadmill Library";
+    for (const char* text :
+         {"Host", "Port", "TCP", "UDP", "Acceleration", "Deceleration", "Left acceleration",
+          "Left deceleration", "Right acceleration", "Right deceleration"})
+        QTest::newRow(text) << QString(text) + ": " << QString(text);
+}
+
+void tst_Window::accessibleNames()
+{
+    QFETCH(QString, label);
+    QFETCH(QString, name);
+    QWidget* control = besideLabel<QWidget>(window, label);
+    QVERIFY(control);
+    QCOMPARE(accessibleName(control), name);
+    // The label is the control's buddy, which screen readers report as its label.
+    const auto relations =
+        QAccessible::queryAccessibleInterface(control)->relations(QAccessible::Label);
+    QCOMPARE(relations.size(), 1);
+    QCOMPARE(relations.first().first->text(QAccessible::Name), label);
+}
+
+void tst_Window::tabWalk_data()
+{
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QStringList>("stops");
+    QTest::newRow("network")
+        << 0
+        << QStringList {"Use Treadmill Library", "Host", "Port", "TCP", "Connect", "Disconnect"};
+    QTest::newRow("perturbation") << 1 << QStringList {"Acceleration",         "Deceleration",
+                                                       "Mirror Left to Right", "Left acceleration",
+                                                       "Left deceleration",    "Right acceleration",
+                                                       "Right deceleration"};
+}
+
+// Real Tab presses from the page's first control, naming each stop as a screen reader would.
+void tst_Window::tabWalk()
+{
+    QFETCH(int, page);
+    QFETCH(QStringList, stops);
+    window->findChild<QTabWidget*>()->setCurrentIndex(page);
+    QWidget* first =
+        page == 0 ? static_cast<QWidget*>(Panel(*window).library) : box(window, "Acceleration: ");
+    window->activateWindow();
+    first->setFocus(Qt::TabFocusReason);
+    QTRY_COMPARE(QApplication::focusWidget(), first);
+    QStringList walked = {accessibleName(first)};
+    while (walked.size() < stops.size()) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        walked << accessibleName(QApplication::focusWidget());
+    }
+    QCOMPARE(walked, stops);
+}
+
+void tst_Window::arrowsMoveWithinTransportPair()
+{
+    const Panel panel(*window);
+    panel.tcp->setChecked(true);
+    window->activateWindow();
+    panel.tcp->setFocus(Qt::TabFocusReason);
+    QTRY_COMPARE(QApplication::focusWidget(), panel.tcp);
+    QTest::keyClick(panel.tcp, Qt::Key_Right);
+    QCOMPARE(QApplication::focusWidget(), panel.udp);
+    QVERIFY(panel.udp->isChecked());
+    // Still one stop: Tab leaves the pair, Shift+Tab comes back to where it was left.
+    QTest::keyClick(panel.udp, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), panel.connect);
+    QTest::keyClick(panel.connect, Qt::Key_Backtab);
+    QCOMPARE(QApplication::focusWidget(), panel.udp);
+    QTest::keyClick(panel.udp, Qt::Key_Backtab);
+    QCOMPARE(QApplication::focusWidget(), panel.port);
 }
 
 QTEST_MAIN(tst_Window)
