@@ -11,7 +11,9 @@ trap '[ -n "$panel" ] && kill "$panel" 2>/dev/null; rm -rf "$work"' EXIT
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 library="$work/prefix/lib/ambulon/libvelorun.so"
 test -x "$work/prefix/bin/ambulon" && test -f "$library" && test -x "$work/prefix/bin/treadmill-sim"
-test -f "$work/prefix/share/applications/ambulon.desktop"
+desktop="$work/prefix/share/applications/ambulon.desktop"
+icon=$(sed -n 's/^Icon=//p' "$desktop")
+test -f "$work/prefix/share/icons/hicolor/scalable/apps/$icon.svg"
 
 # glibc reports each symbol it binds, those looked up at run time included.
 cd "$work"
@@ -34,3 +36,4 @@ for needed in libqt5core5a libqt5gui5 libqt5widgets5 libqt5network5; do
 done
 contents=$(dpkg-deb -c "$work"/package/*.deb)
 grep -q './usr/lib/ambulon/libvelorun.so' <<<"$contents"
+grep -q './usr/share/icons/hicolor/scalable/apps/ambulon.svg' <<<"$contents"
