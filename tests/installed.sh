@@ -37,3 +37,5 @@ done
 contents=$(dpkg-deb -c "$work"/package/*.deb)
 grep -q './usr/lib/ambulon/libvelorun.so' <<<"$contents"
 grep -q './usr/share/icons/hicolor/scalable/apps/ambulon.svg' <<<"$contents"
+# The labels' face comes with the package.
+grep -q 'fonts-liberation2' <<<"$depends"

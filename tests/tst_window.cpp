@@ -4,6 +4,7 @@
 #include <QAccessible>
 #include <QAction>
 #include <QDoubleSpinBox>
+#include <QFontInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -197,6 +198,10 @@ void tst_Window::styledControls()
         QCOMPARE(control->font().family(), QString("Times"));
         QCOMPARE(control->font().weight(), int(QFont::Bold));
         QCOMPARE(control->font().pointSize(), 12);
+        // A face with Times New Roman's widths, as on the lab's PCs, not a wider stand-in.
+        const QString face = QFontInfo(control->font()).family();
+        QVERIFY2(QStringList({"Liberation Serif", "Tinos", "Times New Roman"}).contains(face),
+                 qPrintable(face));
     } else {
         QCOMPARE(control->font(), QApplication::font(control));
     }
