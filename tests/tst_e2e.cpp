@@ -44,8 +44,17 @@ public:
     // The panel draws nothing with OpenGL. Without this, Qt's X11 platform loads
     // whatever GL driver the machine has, and Mesa's software driver leaks a
     // buffer that LeakSanitizer cannot attribute; the panel and the simulator
-    // inherit the setting from this process.
-    static void initMain() { qputenv("QT_XCB_GL_INTEGRATION", "none"); }
+    // inherit the setting from this process. The display scaling is the panel's
+    // own, so that the window measured here is laid out as the panel's is.
+    static void initMain()
+    {
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
+        QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+#if QT_VERSION >= QT_VERSION_CHECK(5, 14, 0)
+        QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+            Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+#endif
+    }
 
 private slots:
     void initTestCase();
@@ -76,7 +85,10 @@ void tst_EndToEnd::initTestCase()
         QVERIFY(QTest::qWaitForWindowExposed(&reference));
         const Panel controls(reference);
         QVERIFY(controls.complete());
-        const auto inWindow = [&](QWidget* w, QPoint p) { return w->mapTo(&reference, p); };
+        // In the display's pixels, which xdotool speaks, not Qt's scaled ones.
+        const auto inWindow = [&](QWidget* w, QPoint p) {
+            return w->mapTo(&reference, p) * reference.devicePixelRatioF();
+        };
         const auto centre = [&](QWidget* w) { return inWindow(w, w->rect().center()); };
         const auto indicator = [&](QWidget* w) { return inWindow(w, QPoint(7, w->height() / 2)); };
         at["host"] = centre(controls.host);
