@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTabWidget>
 
 class tst_Scaling : public QObject
 {
@@ -28,63 +29,40 @@ public:
 
 private slots:
     void initTestCase();
-    void init();
-    void cleanup();
-
-    void scaleFollowsTheDisplay();
     void labelsShowTheirText();
     void panelGrowsWithTheDisplay();
 
 private:
-    int dpi = 0;
-    Ambulon* window = nullptr;
+    qreal scale = 0;
+    Ambulon window;
 };
 
 void tst_Scaling::initTestCase()
 {
-    bool ok = false;
-    dpi = qEnvironmentVariableIntValue("AMBULON_TEST_DPI", &ok);
-    QVERIFY2(ok, "set AMBULON_TEST_DPI to the display's dots per inch");
-}
-
-void tst_Scaling::init()
-{
-    window = new Ambulon();
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window));
-}
-
-void tst_Scaling::cleanup()
-{
-    delete window;
-    window = nullptr;
-}
-
-void tst_Scaling::scaleFollowsTheDisplay()
-{
-    QCOMPARE(window->devicePixelRatioF(), dpi / 96.0);
+    scale = qEnvironmentVariableIntValue("AMBULON_TEST_DPI") / 96.0;
+    QVERIFY2(scale > 0, "set AMBULON_TEST_DPI to the display's dots per inch");
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
 }
 
 void tst_Scaling::labelsShowTheirText()
 {
-    // Measures a text as a 96 dpi display without scaling lays it out.
+    // Lays a text out as a 96 dpi display without scaling does.
     QImage at96(1, 1, QImage::Format_RGB32);
     at96.setDotsPerMeterX(3780);
     at96.setDotsPerMeterY(3780);
     QStringList cut;
-    for (int page = 0; page < 2; ++page) {
-        window->findChild<QTabWidget*>()->setCurrentIndex(page);
-        for (QLabel* label : window->findChildren<QLabel*>()) {
-            if (!label->isVisible())
-                continue;
+    auto* tabs = window.findChild<QTabWidget*>();
+    for (int page = 0; page < tabs->count(); ++page) {
+        tabs->setCurrentIndex(page); // a page is laid out once shown
+        for (QLabel* label : tabs->widget(page)->findChildren<QLabel*>()) {
             const qreal room = label->contentsRect().width();
-            const bool wholeAt96 =
-                QFontMetricsF(label->font(), &at96).horizontalAdvance(label->text()) <= room;
-            const bool wholeHere = label->fontMetrics().horizontalAdvance(label->text()) <= room;
-            if (wholeAt96 && !wholeHere)
+            if (QFontMetricsF(label->font(), &at96).horizontalAdvance(label->text()) <= room
+                && label->fontMetrics().horizontalAdvance(label->text()) > room)
                 cut << label->text();
         }
     }
+    tabs->setCurrentIndex(0);
     QCOMPARE(cut, QStringList());
 }
 
@@ -96,33 +74,28 @@ void tst_Scaling::panelGrowsWithTheDisplay()
     QProcess panel;
     panel.start(QCoreApplication::applicationDirPath() + "/ambulon", QStringList());
     QVERIFY(panel.waitForStarted());
-    const auto xdotool = [](const QStringList& arguments) {
-        QProcess p;
-        p.start("xdotool", arguments);
-        if (!p.waitForFinished(10000))
-            p.kill();
-        return QString::fromLatin1(p.readAllStandardOutput());
-    };
-    const QString id =
-        xdotool({"search", "--sync", "--onlyvisible", "--pid", QString::number(panel.processId())})
-            .section('\n', 0, 0);
-    const QString geometry = xdotool({"getwindowgeometry", "--shell", id});
+    QProcess xdotool;
+    const QString pid = QString::number(panel.processId());
+    xdotool.start("sh",
+                  {"-c",
+                   "xdotool getwindowgeometry --shell $(xdotool search --sync "
+                   "--onlyvisible --pid "
+                       + pid + " | head -n 1)"});
+    if (!xdotool.waitForFinished(10000))
+        xdotool.kill();
     panel.kill();
     panel.waitForFinished(5000);
+    const QString geometry = QString::fromLatin1(xdotool.readAllStandardOutput());
     const auto value = [&](const char* name) {
-        return QRegularExpression(QString("%1=(\\d+)").arg(name))
-            .match(geometry)
-            .captured(1)
-            .toInt();
+        return QRegularExpression(QString(name) + "=(\\d+)").match(geometry).captured(1).toInt();
     };
     const QSize shown(value("WIDTH"), value("HEIGHT"));
-    // The same window in layout units, times the display's scale.
-    const QSize expected = window->size() * (dpi / 96.0);
-    qInfo("at %d dpi the panel's window is %dx%d pixels", dpi, shown.width(), shown.height());
-    QVERIFY2(
-        qAbs(shown.width() - expected.width()) <= 1
-            && qAbs(shown.height() - expected.height()) <= 1,
-        qPrintable(QString("expected about %1x%2").arg(expected.width()).arg(expected.height())));
+    // The same window in Qt's layout units, times the display's scale.
+    const QSize expected = window.size() * scale;
+    qInfo("the panel's window is %dx%d pixels", shown.width(), shown.height());
+    QVERIFY2(qAbs(shown.width() - expected.width()) <= 1
+                 && qAbs(shown.height() - expected.height()) <= 1,
+             qPrintable(QString("expected %1x%2").arg(expected.width()).arg(expected.height())));
 }
 
 QTEST_MAIN(tst_Scaling)
