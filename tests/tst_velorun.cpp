@@ -8,6 +8,41 @@
 #include <QUdpSocket>
 
 #include <cmath>
+#include <memory>
+#include <vector>
+
+#if defined(Q_OS_LINUX)
+#    include <condition_variable>
+#    include <cstring>
+#    include <dlfcn.h>
+#    include <mutex>
+#    include <netdb.h>
+
+// The name lookup as the library sees it in this process (the executable
+// exports it): a lookup of this name hangs until the test releases it.
+static const char stalledName[] = "stalled-lookup.invalid";
+static std::mutex stallMutex;
+static std::condition_variable stallEnded;
+static bool stallReleased = false;
+
+extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo* hints,
+                           addrinfo** result)
+{
+    if (node && std::strcmp(node, stalledName) == 0 && !(hints->ai_flags & AI_NUMERICHOST)) {
+        std::unique_lock<std::mutex> lock(stallMutex);
+        stallEnded.wait(lock, [] { return stallReleased; });
+        return EAI_AGAIN;
+    }
+    using Function = int (*)(const char*, const char*, const addrinfo*, addrinfo**);
+    static const auto next = reinterpret_cast<Function>(dlsym(RTLD_NEXT, "getaddrinfo"));
+    return next(node, service, hints, result);
+}
+
+static int threadCount()
+{
+    return int(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
+#endif
 
 using Initialize = int (*)(const char*, const char*);
 using SetSpeed = int (*)(double);
@@ -30,6 +65,9 @@ private slots:
     void rejectedArguments_data();
     void rejectedArguments();
     void unresolvableHost();
+    void misbehavingPeer_data();
+    void misbehavingPeer();
+    void hungLookupsAreBounded();
     void reinitialiseClosesTheEarlierLink();
     void commandsNeedALink();
     void closeTwice();
@@ -189,6 +227,103 @@ void tst_Velorun::unresolvableHost()
              qPrintable(QString::number(result)));
     QCOMPARE(initializeUdp("no-such-host.invalid", "4000"), result);
     QVERIFY2(timer.elapsed() < 10000, "a lookup outlived the library's time limit");
+}
+
+void tst_Velorun::misbehavingPeer_data()
+{
+    QTest::addColumn<QString>("peer");
+    QTest::addColumn<int>("initialized");
+    QTest::addColumn<int>("failure");
+    QTest::newRow("accepts, never reads")
+        << "stalled" << int(VELORUN_OK) << int(VELORUN_ERROR_TIMED_OUT);
+    QTest::newRow("resets at once") << "reset" << int(VELORUN_OK) << int(VELORUN_ERROR_NETWORK);
+    QTest::newRow("accept queue full")
+        << "full" << int(VELORUN_ERROR_TIMED_OUT) << int(VELORUN_ERROR_NOT_CONNECTED);
+}
+
+void tst_Velorun::misbehavingPeer()
+{
+    QFETCH(QString, peer);
+    QFETCH(int, initialized);
+    QFETCH(int, failure);
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    const QByteArray port = QByteArray::number(server.serverPort());
+    std::vector<std::unique_ptr<QTcpSocket>> queued;
+    if (peer == "full") {
+        // Once the accept queue is full the kernel drops further handshakes.
+        server.pauseAccepting();
+        for (int i = 0; i < 1000; ++i) {
+            queued.push_back(std::make_unique<QTcpSocket>());
+            queued.back()->connectToHost(QHostAddress::LocalHost, server.serverPort());
+            if (!queued.back()->waitForConnected(500))
+                break;
+        }
+        QVERIFY(queued.back()->state() != QAbstractSocket::ConnectedState);
+    }
+
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(initialize("127.0.0.1", port.constData()), initialized);
+    QTcpSocket* accepted = nullptr;
+    if (initialized == VELORUN_OK) {
+        QVERIFY(server.waitForNewConnection(5000));
+        accepted = server.nextPendingConnection();
+        if (peer == "reset")
+            accepted->abort();
+        else
+            accepted->setReadBufferSize(1); // and this test runs no event loop while sending
+    }
+    const QByteArray line = "setSpeed4 1.000 1.200 0.500 0.500";
+    int result = VELORUN_OK;
+    for (int i = 0; i < 10'000'000 && result == VELORUN_OK; ++i) {
+        timer.start();
+        result = setSpeed4(1.0, 1.2, 0.5, 0.5);
+    }
+    QCOMPARE(result, failure);
+    QVERIFY2(timer.elapsed() < 10000, "a call outlived the library's time limit"); // a hang guard
+    QCOMPARE(setSpeed(1.0), int(VELORUN_ERROR_NOT_CONNECTED));
+
+    if (peer == "stalled") {
+        // Whole commands, then at most one cut short, then the end of the stream.
+        accepted->setReadBufferSize(0);
+        QByteArray received;
+        QTRY_VERIFY_WITH_TIMEOUT((received += accepted->readAll(),
+                                  accepted->state() == QAbstractSocket::UnconnectedState),
+                                 10000);
+        received += accepted->readAll();
+        QList<QByteArray> lines = received.split('\n');
+        const QByteArray last = lines.takeLast();
+        QVERIFY(lines.size() > 1000);
+        QCOMPARE(lines.count(line), lines.size());
+        QVERIFY(line.startsWith(last));
+    }
+}
+
+void tst_Velorun::hungLookupsAreBounded()
+{
+#if !defined(Q_OS_LINUX)
+    QSKIP("replaces the system's name lookup and counts threads the Linux way");
+#else
+    // Each call abandons its lookup at the time limit; the lookups stay in flight.
+    const int threadsBefore = threadCount();
+    for (int i = 0; i < 4; ++i)
+        QCOMPARE(initialize(stalledName, "4000"), int(VELORUN_ERROR_TIMED_OUT));
+    QCOMPARE(threadCount(), threadsBefore + 3);
+    // An address needs no lookup.
+    QUdpSocket peer;
+    QVERIFY(peer.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    const QByteArray port = QByteArray::number(peer.localPort());
+    QCOMPARE(initializeUdp("127.0.0.1", port.constData()), int(VELORUN_OK));
+
+    {
+        std::lock_guard<std::mutex> lock(stallMutex);
+        stallReleased = true;
+    }
+    stallEnded.notify_all();
+    QTRY_COMPARE(threadCount(), threadsBefore);
+    QCOMPARE(initializeUdp("localhost", port.constData()), int(VELORUN_OK));
+#endif
 }
 
 void tst_Velorun::reinitialiseClosesTheEarlierLink()

@@ -63,6 +63,14 @@ bool inProgress(int error)
 {
     return error == WSAEWOULDBLOCK;
 }
+bool wouldBlock(int error)
+{
+    return error == WSAEWOULDBLOCK;
+}
+bool interrupted(int error)
+{
+    return error == WSAEINTR;
+}
 bool refused(int error)
 {
     return error == WSAECONNREFUSED;
@@ -109,6 +117,14 @@ bool inProgress(int error)
 {
     return error == EINPROGRESS || error == EINTR;
 }
+bool wouldBlock(int error)
+{
+    return error == EAGAIN || error == EWOULDBLOCK;
+}
+bool interrupted(int error)
+{
+    return error == EINTR;
+}
 bool refused(int error)
 {
     return error == ECONNREFUSED;
@@ -125,9 +141,17 @@ bool waitWritable(Socket s, int milliseconds)
 }
 #endif
 
-std::mutex linkMutex;
+// Calls take turns; a call waits for its turn only until its own deadline.
+std::timed_mutex linkMutex;
 Socket link = noSocket;
 int linkType = 0;
+
+int millisecondsLeft(Clock::time_point deadline)
+{
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
 
 void closeLink()
 {
@@ -146,6 +170,23 @@ struct Lookup
     addrinfo* result = nullptr;
 };
 
+// Name lookups in flight, each on a thread of its own. A lookup that hangs in the
+// system's resolver keeps its thread until the resolver gives up, so repeated
+// calls must not start a thread each. Never destroyed: an abandoned lookup may
+// still end after the host program has started to exit.
+struct LookupSlots
+{
+    static constexpr int count = 3;
+    std::mutex mutex;
+    std::condition_variable freed;
+    int used = 0;
+};
+LookupSlots& lookupSlots()
+{
+    static LookupSlots* slots = new LookupSlots;
+    return *slots;
+}
+
 // getaddrinfo has no time limit of its own: a name lookup runs on a thread of
 // its own that is abandoned (and cleans up after itself) once time runs out.
 int resolve(const std::string& host, const std::string& port, int type, Clock::time_point deadline,
@@ -159,9 +200,23 @@ int resolve(const std::string& host, const std::string& port, int type, Clock::t
         return VELORUN_OK;
 
     hints.ai_flags = AI_NUMERICSERV;
+    LookupSlots& slots = lookupSlots();
+    {
+        std::unique_lock<std::mutex> lock(slots.mutex);
+        if (!slots.freed.wait_until(lock, deadline, [&] { return slots.used < slots.count; }))
+            return VELORUN_ERROR_TIMED_OUT;
+        ++slots.used;
+    }
+    const auto freeSlot = [&slots] {
+        {
+            std::lock_guard<std::mutex> lock(slots.mutex);
+            --slots.used;
+        }
+        slots.freed.notify_one();
+    };
     auto lookup = std::make_shared<Lookup>();
     try {
-        std::thread([lookup, host, port, hints] {
+        std::thread([lookup, host, port, hints, freeSlot] {
             addrinfo* found = nullptr;
             const int status = getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
             std::lock_guard<std::mutex> lock(lookup->mutex);
@@ -174,8 +229,10 @@ int resolve(const std::string& host, const std::string& port, int type, Clock::t
             }
             lookup->finished = true;
             lookup->done.notify_all();
+            freeSlot();
         }).detach();
     } catch (...) {
+        freeSlot();
         return VELORUN_ERROR_NETWORK;
     }
 
@@ -200,9 +257,8 @@ int connectStream(Socket s, const addrinfo* address, Clock::time_point deadline)
             return VELORUN_ERROR_REFUSED;
         if (!inProgress(error))
             return VELORUN_ERROR_NETWORK;
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0 || !waitWritable(s, static_cast<int>(left.count())))
+        const int left = millisecondsLeft(deadline);
+        if (left == 0 || !waitWritable(s, left))
             return VELORUN_ERROR_TIMED_OUT;
         int status = 0;
         socklen_t length = sizeof status;
@@ -211,13 +267,15 @@ int connectStream(Socket s, const addrinfo* address, Clock::time_point deadline)
         if (status != 0)
             return refused(status) ? VELORUN_ERROR_REFUSED : VELORUN_ERROR_NETWORK;
     }
-    return setNonBlocking(s, false) ? VELORUN_OK : VELORUN_ERROR_NETWORK;
+    return VELORUN_OK;
 }
 
 int openLink(const char* hostText, const char* portText, int type)
 {
     const auto deadline = Clock::now() + timeLimit;
-    std::lock_guard<std::mutex> lock(linkMutex);
+    std::unique_lock<std::timed_mutex> lock(linkMutex, deadline);
+    if (!lock.owns_lock())
+        return VELORUN_ERROR_TIMED_OUT;
     closeLink();
 
     velorun::Endpoint endpoint;
@@ -243,11 +301,13 @@ int openLink(const char* hostText, const char* portText, int type)
         const Socket s = ::socket(a->ai_family, socketType, a->ai_protocol);
         if (s == noSocket)
             continue;
+        // The link stays non-blocking: a command waits for room only until its deadline.
         int result;
         if (type == SOCK_STREAM)
             result = connectStream(s, a, deadline);
         else
             result = ::connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0
+                    && setNonBlocking(s, true)
                 ? VELORUN_OK
                 : VELORUN_ERROR_NETWORK;
         if (result == VELORUN_OK) {
@@ -281,29 +341,46 @@ void appendNumber(std::string& line, double value)
     line.append(buffer, written.ptr);
 }
 
-int sendLine(std::string line)
+// Hands the whole line to the link before the deadline. A datagram goes whole
+// or not at all; on a stream, part of the line may have gone out on failure.
+int sendWhole(const std::string& line, bool stream, Clock::time_point deadline)
 {
-    line += '\n';
-    std::lock_guard<std::mutex> lock(linkMutex);
-    if (link == noSocket)
-        return VELORUN_ERROR_NOT_CONNECTED;
-    const bool stream = linkType == SOCK_STREAM;
     std::size_t sent = 0;
     while (sent < line.size()) {
         const auto n =
             ::send(link, line.data() + sent, static_cast<int>(line.size() - sent), sendFlags);
-        if (n < 0) {
-#if !defined(_WIN32)
-            if (errno == EINTR)
-                continue;
-#endif
-            return refused(lastError()) ? VELORUN_ERROR_REFUSED : VELORUN_ERROR_NETWORK;
+        if (n >= 0) {
+            if (!stream)
+                break;
+            sent += static_cast<std::size_t>(n);
+            continue;
         }
-        sent += static_cast<std::size_t>(n);
-        if (!stream)
-            break; // one datagram per command
+        const int error = lastError();
+        if (interrupted(error))
+            continue;
+        if (!wouldBlock(error))
+            return refused(error) ? VELORUN_ERROR_REFUSED : VELORUN_ERROR_NETWORK;
+        const int left = millisecondsLeft(deadline);
+        if (left == 0 || !waitWritable(link, left))
+            return VELORUN_ERROR_TIMED_OUT;
     }
     return VELORUN_OK;
+}
+
+int sendLine(std::string line, Clock::time_point deadline)
+{
+    line += '\n';
+    std::unique_lock<std::timed_mutex> lock(linkMutex, deadline);
+    if (!lock.owns_lock())
+        return VELORUN_ERROR_TIMED_OUT;
+    if (link == noSocket)
+        return VELORUN_ERROR_NOT_CONNECTED;
+    const bool stream = linkType == SOCK_STREAM;
+    const int result = sendWhole(line, stream, deadline);
+    // The controller must never read the next command glued onto half a line.
+    if (result != VELORUN_OK && stream)
+        closeLink();
+    return result;
 }
 
 template<typename Function> int guarded(Function function)
@@ -332,18 +409,20 @@ int VELORUN_initializeUDP(const char* host, const char* port)
 
 int VELORUN_setSpeed(double speed)
 {
+    const auto deadline = Clock::now() + timeLimit;
     if (!finite(speed))
         return VELORUN_ERROR_INVALID_SPEED;
     return guarded([&] {
         std::string line = "setSpeed";
         appendNumber(line, speed);
-        return sendLine(line);
+        return sendLine(line, deadline);
     });
 }
 
 int VELORUN_setSpeed4(double leftSpeed, double rightSpeed, double leftAcceleration,
                       double rightAcceleration)
 {
+    const auto deadline = Clock::now() + timeLimit;
     if (!finite(leftSpeed) || !finite(rightSpeed) || !finite(leftAcceleration)
         || !finite(rightAcceleration) || leftAcceleration < 0 || rightAcceleration < 0)
         return VELORUN_ERROR_INVALID_SPEED;
@@ -351,13 +430,14 @@ int VELORUN_setSpeed4(double leftSpeed, double rightSpeed, double leftAccelerati
         std::string line = "setSpeed4";
         for (const double value : {leftSpeed, rightSpeed, leftAcceleration, rightAcceleration})
             appendNumber(line, value);
-        return sendLine(line);
+        return sendLine(line, deadline);
     });
 }
 
 int VELORUN_close(void)
 {
-    std::lock_guard<std::mutex> lock(linkMutex);
+    // Waits for its turn without a limit: every other call ends within its own.
+    std::lock_guard<std::timed_mutex> lock(linkMutex);
     closeLink();
     return VELORUN_OK;
 }

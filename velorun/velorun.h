@@ -2,9 +2,27 @@
  * panel at run time and called by name.
  *
  * One link at a time. Every call returns within about three seconds, even for
- * a host that never answers, and returns 0 on success or one of the codes
- * below. Host and port are NUL-terminated text; white space around either is
- * ignored (an operator's Enter leaves a line break there). */
+ * a host that never answers or a controller that stops reading, and returns 0
+ * on success or one of the codes below. Host and port are NUL-terminated text;
+ * white space around either is ignored (an operator's Enter leaves a line break
+ * there).
+ *
+ * Calls may come from several threads: they take turns, and a call that cannot
+ * have its turn within the time limit returns VELORUN_ERROR_TIMED_OUT having
+ * changed nothing.
+ *
+ * The state a failed command leaves: on a TCP link, a command whose line could
+ * not be handed over whole (VELORUN_ERROR_TIMED_OUT, VELORUN_ERROR_NETWORK)
+ * closes the link, since part of the line may have gone out and the controller
+ * must never read the next command glued onto it; later commands return
+ * VELORUN_ERROR_NOT_CONNECTED until an initialise call opens a new link. On a
+ * UDP link each command is one datagram, sent whole or not at all, and the link
+ * stays open whatever the result.
+ *
+ * Name lookups: at most three run at once. A lookup that hangs in the system's
+ * resolver holds its place until the resolver gives up, however long that is;
+ * while all three are held, an initialise call with a host name (not an
+ * address) returns VELORUN_ERROR_TIMED_OUT. */
 #ifndef VELORUN_H
 #define VELORUN_H
 
