@@ -1,19 +1,45 @@
 #include "TreadmillSimulator.h"
 
+#include "LogWriter.h"
+
 #include <QDateTime>
 #include <QNetworkDatagram>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUdpSocket>
 
-#include <cstdio>
+#if defined(Q_OS_UNIX)
+#    include <fcntl.h>
+#    include <unistd.h>
+#endif
 
 namespace {
 
 // A line or datagram longer than this is logged cut short.
 constexpr int shownBytes = 200;
-// A client that sends no line break cannot make the simulator buffer without end.
+// Each client's read buffer: TCP's own flow control holds back a client that
+// sends faster, and a longer line is logged cut short.
 constexpr qint64 maxLineBytes = 64 * 1024;
+// A datagram flood must not keep the event loop from TCP clients and signals:
+// the rest of a burst waits for the next pass.
+constexpr int datagramsPerPass = 64;
+
+// Whether one more descriptor can be had, for the next client. Qt's server
+// takes running out of them for a passing condition and retries at once, so
+// the simulator must not let it come to that.
+bool descriptorToSpare(qintptr inUse)
+{
+#if defined(Q_OS_UNIX)
+    const int spare = ::fcntl(int(inUse), F_DUPFD_CLOEXEC, 0);
+    if (spare < 0)
+        return false;
+    ::close(spare);
+#else
+    Q_UNUSED(inUse);
+#endif
+    return true;
+}
 
 QString endpoint(const QHostAddress& address, quint16 port)
 {
@@ -32,9 +58,25 @@ QString printable(const QByteArray& data)
 
 } // namespace
 
-TreadmillSimulator::TreadmillSimulator(QObject* parent)
-    : QObject(parent), tcpServer(new QTcpServer(this)), udpSocket(new QUdpSocket(this))
+TreadmillSimulator::TreadmillSimulator(LogWriter* out, QObject* parent)
+    : QObject(parent),
+      out(out),
+      tcpServer(new QTcpServer(this)),
+      udpSocket(new QUdpSocket(this)),
+      calm(new QTimer(this))
 {
+    // Qt's server stops accepting by itself while one accepted client waits here.
+    tcpServer->setMaxPendingConnections(1);
+    // Qt 5's server keeps the first accept error it meets for good: after that
+    // it either pauses itself at every "no more clients waiting" or retries at
+    // once when out of descriptors. The simulator decides for itself.
+    connect(tcpServer, &QTcpServer::acceptError, this, &TreadmillSimulator::updateAccepting);
+    calm->setSingleShot(true);
+    calm->setInterval(1000);
+    connect(calm, &QTimer::timeout, this, [this] {
+        pauseLogged = false;
+        log(QStringLiteral("accepting again"));
+    });
     connect(tcpServer, &QTcpServer::newConnection, this, &TreadmillSimulator::acceptClients);
     connect(udpSocket, &QUdpSocket::readyRead, this, &TreadmillSimulator::readDatagrams);
 }
@@ -49,8 +91,10 @@ bool TreadmillSimulator::listen(const QHostAddress& address, quint16 port, QStri
             *error = QStringLiteral("TCP: %1").arg(tcpServer->errorString());
             return false;
         }
-        if (udpSocket->bind(address, tcpServer->serverPort()))
+        if (udpSocket->bind(address, tcpServer->serverPort())) {
+            updateAccepting();
             return true;
+        }
         *error = QStringLiteral("UDP: %1").arg(udpSocket->errorString());
     }
     tcpServer->close();
@@ -64,29 +108,80 @@ quint16 TreadmillSimulator::port() const
 
 void TreadmillSimulator::acceptClients()
 {
-    while (QTcpSocket* client = tcpServer->nextPendingConnection()) {
+    while (clients < maxClients) {
+        QTcpSocket* client = tcpServer->nextPendingConnection();
+        if (!client)
+            break;
+        ++clients;
+        client->setReadBufferSize(maxLineBytes);
         const QString peer = endpoint(client->peerAddress(), client->peerPort());
         log(QStringLiteral("tcp connected %1").arg(peer));
-        connect(client, &QTcpSocket::readyRead, this, [this, client] { readLines(client); });
+        connect(
+            client, &QTcpSocket::readyRead, this,
+            [this, client, skippingLine = false]() mutable { readLines(client, skippingLine); });
         connect(client, &QTcpSocket::disconnected, this, [this, client, peer] {
             log(QStringLiteral("tcp disconnected %1").arg(peer));
             client->deleteLater();
+            --clients;
+            acceptClients(); // one may be waiting
         });
     }
+    updateAccepting();
 }
 
-void TreadmillSimulator::readLines(QTcpSocket* client)
+// Stops accepting while the simulator cannot take another client, resumes as
+// soon as it can, and says so once per episode: "accepting again" only once it
+// has stayed so for a moment, since a client that leaves during a flood makes
+// room for one more at once.
+void TreadmillSimulator::updateAccepting()
+{
+    QString reason;
+    if (clients >= maxClients)
+        reason = QStringLiteral("%1 clients connected, the most it serves").arg(clients);
+    else if (!descriptorToSpare(tcpServer->socketDescriptor()))
+        reason = QStringLiteral("out of file descriptors");
+    if (reason.isEmpty()) {
+        // Also after Qt's server paused itself on an accept error (see the constructor).
+        tcpServer->resumeAccepting();
+        if (pauseLogged && !calm->isActive())
+            calm->start();
+        return;
+    }
+    tcpServer->pauseAccepting();
+    calm->stop();
+    if (!pauseLogged)
+        log(QStringLiteral("not accepting new clients: %1").arg(reason));
+    pauseLogged = true;
+}
+
+void TreadmillSimulator::readLines(QTcpSocket* client, bool& skippingLine)
 {
     const QString peer = endpoint(client->peerAddress(), client->peerPort());
-    while (client->canReadLine())
-        log(QStringLiteral("tcp line from %1: %2").arg(peer, printable(client->readLine())));
-    if (client->bytesAvailable() > maxLineBytes)
-        log(QStringLiteral("tcp data from %1: %2").arg(peer, printable(client->readAll())));
+    for (;;) {
+        if (client->canReadLine()) {
+            const QByteArray line = client->readLine();
+            if (!skippingLine)
+                log(QStringLiteral("tcp line from %1: %2").arg(peer, printable(line)));
+            skippingLine = false; // the end of a line already logged
+        } else if (client->bytesAvailable() >= maxLineBytes) {
+            // The buffer is full without a line break: log the start of the
+            // line once and drop the rest of it.
+            const QByteArray start = client->readAll();
+            if (!skippingLine)
+                log(QStringLiteral("tcp line from %1 (over %2 bytes, the rest dropped): %3")
+                        .arg(peer)
+                        .arg(maxLineBytes)
+                        .arg(printable(start)));
+            skippingLine = true;
+        } else {
+            break;
+        }
+    }
 }
 
 void TreadmillSimulator::readDatagrams()
 {
-    while (udpSocket->hasPendingDatagrams()) {
+    for (int i = 0; i < datagramsPerPass && udpSocket->hasPendingDatagrams(); ++i) {
         const QNetworkDatagram datagram = udpSocket->receiveDatagram();
         log(QStringLiteral("udp datagram from %1 (%2 bytes): %3")
                 .arg(endpoint(datagram.senderAddress(), quint16(datagram.senderPort())))
@@ -98,6 +193,5 @@ void TreadmillSimulator::readDatagrams()
 void TreadmillSimulator::log(const QString& event)
 {
     const QString stamp = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
-    std::printf("%s %s\n", qPrintable(stamp), qPrintable(event));
-    std::fflush(stdout);
+    out->write(stamp.toLatin1() + ' ' + event.toLatin1());
 }

@@ -1,4 +1,5 @@
 // treadmill-sim: a simulated treadmill controller for demos and tests.
+#include "LogWriter.h"
 #include "TreadmillSimulator.h"
 
 #include <QCommandLineParser>
@@ -9,6 +10,7 @@
 #if defined(Q_OS_UNIX)
 #    include <QSocketNotifier>
 #    include <csignal>
+#    include <fcntl.h>
 #    include <sys/socket.h>
 #    include <unistd.h>
 
@@ -27,6 +29,8 @@ void quitOnSignals()
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
         return;
+    // A burst of signals must not block the handler once the pair is full.
+    ::fcntl(signalPipe[0], F_SETFL, ::fcntl(signalPipe[0], F_GETFL) | O_NONBLOCK);
     auto* notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, qApp);
     QObject::connect(notifier, &QSocketNotifier::activated, qApp, &QCoreApplication::quit);
     struct sigaction action = {};
@@ -50,10 +54,13 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(QStringLiteral("treadmill-sim"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "A simulated treadmill controller. Listens over TCP and UDP on one address and port\n"
-        "and logs every TCP connection, disconnection and line, and every UDP datagram,\n"
-        "one timestamped line each, on standard output."));
+    parser.setApplicationDescription(
+        QStringLiteral(
+            "A simulated treadmill controller. Listens over TCP and UDP on one address and port\n"
+            "and logs every TCP connection, disconnection and line, and every UDP datagram,\n"
+            "one timestamped line each, on standard output. Serves at most %1 TCP clients at\n"
+            "once; when standard output cannot keep up, lines are dropped and counted.")
+            .arg(TreadmillSimulator::maxClients));
     parser.addHelpOption();
     const QCommandLineOption hostOption(QStringLiteral("host"),
                                         QStringLiteral("Address to listen on (default 127.0.0.1)."),
@@ -74,7 +81,8 @@ int main(int argc, char* argv[])
         return 2;
     }
 
-    TreadmillSimulator simulator;
+    LogWriter out;
+    TreadmillSimulator simulator(&out);
     QString error;
     if (!simulator.listen(address, quint16(port), &error)) {
         std::fprintf(stderr, "treadmill-sim: cannot listen on %s port %u: %s\n",
@@ -82,10 +90,13 @@ int main(int argc, char* argv[])
         return 1;
     }
     quitOnSignals();
-    std::printf("treadmill-sim listening on %s port %u (TCP and UDP)\n",
-                qPrintable(address.toString()), unsigned(simulator.port()));
-    std::fflush(stdout);
+    out.write(QStringLiteral("treadmill-sim listening on %1 port %2 (TCP and UDP)")
+                  .arg(address.toString())
+                  .arg(simulator.port())
+                  .toLatin1());
     const int status = app.exec();
-    std::printf("treadmill-sim stopped\n");
+    out.write("treadmill-sim stopped");
+    // A stalled reader of standard output must not keep the simulator from exiting.
+    out.finish(2000);
     return status;
 }

@@ -1,0 +1,245 @@
+// treadmill-sim under misbehaving peers: whatever one peer does, a well-behaved
+// client is still served and SIGTERM still stops the simulator.
+#include <QCoreApplication>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpSocket>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#if defined(Q_OS_LINUX)
+#    include <csignal>
+#    include <fcntl.h>
+#    include <sys/resource.h>
+#    include <unistd.h>
+#endif
+
+namespace {
+
+// The simulator with a descriptor limit of its own, and its standard output on
+// a pipe that the test reads only when it chooses to.
+class Simulator : public QProcess
+{
+public:
+    int descriptorLimit = 0;
+    int stdoutPipe[2] = {-1, -1};
+
+    ~Simulator() override
+    {
+        if (state() != NotRunning) {
+            kill();
+            waitForFinished(5000);
+        }
+#if defined(Q_OS_LINUX)
+        if (stdoutPipe[0] >= 0)
+            ::close(stdoutPipe[0]);
+#endif
+    }
+
+    void startOnLoopback()
+    {
+#if defined(Q_OS_LINUX)
+        if (stdoutPipe[0] >= 0) {
+            // A small pipe fills after a few lines.
+            ::fcntl(stdoutPipe[1], F_SETPIPE_SZ, 4096);
+            ::fcntl(stdoutPipe[0], F_SETFL, O_NONBLOCK);
+        }
+#endif
+        start(QCoreApplication::applicationDirPath() + "/treadmill-sim",
+              {"--host", "127.0.0.1", "--port", "0"});
+#if defined(Q_OS_LINUX)
+        if (stdoutPipe[1] >= 0)
+            ::close(stdoutPipe[1]);
+#endif
+    }
+
+    QByteArray log()
+    {
+        if (stdoutPipe[0] < 0) {
+            text += readAllStandardOutput();
+        } else if (readingPipe) {
+#if defined(Q_OS_LINUX)
+            char buffer[65536];
+            qint64 n;
+            while ((n = ::read(stdoutPipe[0], buffer, sizeof buffer)) > 0)
+                text.append(buffer, int(n));
+#endif
+        }
+        return text;
+    }
+
+    quint16 port()
+    {
+        return quint16(QRegularExpression("port (\\d+)").match(log()).captured(1).toUInt());
+    }
+
+    // Seconds of CPU time the simulator has used, or -1 where /proc does not tell.
+    double cpuSeconds() const
+    {
+#if defined(Q_OS_LINUX)
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(processId()));
+        if (stat.open(QIODevice::ReadOnly)) {
+            const QByteArray all = stat.readAll();
+            const QList<QByteArray> fields = all.mid(all.lastIndexOf(')') + 2).split(' ');
+            return (fields[11].toLongLong() + fields[12].toLongLong())
+                / double(sysconf(_SC_CLK_TCK));
+        }
+#endif
+        return -1;
+    }
+
+    bool readingPipe = true;
+    QByteArray text;
+
+protected:
+    void setupChildProcess() override
+    {
+#if defined(Q_OS_LINUX)
+        // Only what the simulator opens itself counts against its limit.
+        for (int fd = 3; fd < 1024; ++fd)
+            if (fd != stdoutPipe[1] && !(::fcntl(fd, F_GETFD) & FD_CLOEXEC))
+                ::close(fd);
+        if (stdoutPipe[1] >= 0)
+            ::dup2(stdoutPipe[1], STDOUT_FILENO);
+        if (descriptorLimit > 0) {
+            const rlimit limit {rlim_t(descriptorLimit), rlim_t(descriptorLimit)};
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        }
+#endif
+    }
+};
+
+} // namespace
+
+class tst_Simulator : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void misbehavingPeer_data();
+    void misbehavingPeer();
+};
+
+void tst_Simulator::misbehavingPeer_data()
+{
+    QTest::addColumn<QString>("peer");
+    QTest::addColumn<QByteArray>("expected"); // in the log once the peer is done
+    QTest::newRow("clients past the descriptor limit")
+        << "descriptors" << QByteArray("not accepting new clients: out of file descriptors");
+    QTest::newRow("clients past the client cap")
+        << "cap"
+        << QByteArray("not accepting new clients: 8 clients connected, the most it serves");
+    QTest::newRow("UDP flood") << "udp" << QByteArray("udp datagram from");
+    QTest::newRow("line without end")
+        << "line" << QByteArray(" (over 65536 bytes, the rest dropped): xxx");
+    QTest::newRow("log reader stalls, then reads") << "stall" << QByteArray(" lines dropped");
+    QTest::newRow("log reader stalls, stopped") << "stall, stop" << QByteArray("listening");
+}
+
+void tst_Simulator::misbehavingPeer()
+{
+    QFETCH(QString, peer);
+    QFETCH(QByteArray, expected);
+    const bool stall = peer.startsWith("stall");
+#if !defined(Q_OS_LINUX)
+    if (peer == "descriptors" || stall)
+        QSKIP("sets a descriptor limit or a pipe's size the Linux way");
+#endif
+    Simulator sim;
+    if (peer == "descriptors")
+        sim.descriptorLimit = 12; // a handful above what the simulator opens itself
+#if defined(Q_OS_LINUX)
+    if (stall)
+        QVERIFY(::pipe(sim.stdoutPipe) == 0);
+#endif
+    sim.startOnLoopback();
+    QVERIFY(sim.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains("listening"), 10000);
+    const quint16 port = sim.port();
+    const auto served = [&](QTcpSocket& client, const QByteArray& line) {
+        return sim.log().contains(
+            QStringLiteral("tcp line from 127.0.0.1:%1: ").arg(client.localPort()).toLatin1()
+            + line);
+    };
+
+    std::vector<std::unique_ptr<QTcpSocket>> flood;
+    std::atomic<bool> flooding {true};
+    std::thread udpFlood;
+    QTcpSocket longLine;
+    if (peer == "descriptors" || peer == "cap") {
+        for (int i = 0; i < 30; ++i) {
+            flood.push_back(std::make_unique<QTcpSocket>());
+            flood.back()->connectToHost(QHostAddress::LocalHost, port);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains(expected), 10000);
+        const double before = sim.cpuSeconds();
+        QTest::qWait(2000);
+        if (before >= 0) // a spinning accept loop burns a core
+            QVERIFY2(sim.cpuSeconds() - before < 0.5, "CPU time while flooded");
+        if (peer == "cap")
+            QCOMPARE(sim.log().count("tcp connected"), 8);
+        flood.clear();
+    } else if (peer == "udp") {
+        udpFlood = std::thread([&] {
+            QUdpSocket socket;
+            for (int i = 0; flooding && i < 10'000'000; ++i)
+                socket.writeDatagram("setSpeed 1.000\n", QHostAddress::LocalHost, port);
+        });
+    } else if (peer == "line") {
+        longLine.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(longLine.waitForConnected(5000));
+        longLine.write(QByteArray(1 << 20, 'x') + "\nafter the long line\n");
+    } else if (stall) {
+        sim.readingPipe = false;
+        // Far more log than the pipe and the backlog hold, in bursts the
+        // simulator's receive buffer takes whole.
+        QUdpSocket datagrams;
+        for (int i = 0; i < 4000; ++i) {
+            datagrams.writeDatagram(QByteArray(100, 'd'), QHostAddress::LocalHost, port);
+            if (i % 50 == 0)
+                QTest::qWait(5);
+        }
+    }
+
+    if (peer != "stall, stop") {
+        sim.readingPipe = true;
+        // Lines that come while the backlog is full are dropped: let it drain.
+        for (int i = 0, size = -1; stall && i < 50 && sim.log().size() != size; ++i) {
+            size = sim.log().size();
+            QTest::qWait(200);
+        }
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(client.waitForConnected(5000));
+        client.write("setSpeed 1.000\n");
+        QTRY_VERIFY_WITH_TIMEOUT(served(client, "setSpeed 1.000"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains(expected), 10000);
+    }
+    if (peer == "descriptors" || peer == "cap") {
+        QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains("accepting again"), 10000);
+        QCOMPARE(sim.log().count("not accepting"), 1);
+        QCOMPARE(sim.log().count("accepting again"), 1);
+    }
+    if (peer == "line") {
+        QTRY_VERIFY_WITH_TIMEOUT(served(longLine, "after the long line"), 10000);
+        QCOMPARE(sim.log().count(expected), 1);
+    }
+
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(10000));
+    flooding = false;
+    if (udpFlood.joinable())
+        udpFlood.join();
+    QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.exitCode(), 0);
+    if (peer != "stall, stop")
+        QVERIFY(sim.log().trimmed().endsWith("treadmill-sim stopped"));
+}
+
+QTEST_MAIN(tst_Simulator)
+#include "tst_simulator.moc"
