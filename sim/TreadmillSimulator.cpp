@@ -25,20 +25,24 @@ constexpr qint64 maxLineBytes = 64 * 1024;
 // the rest of a burst waits for the next pass.
 constexpr int datagramsPerPass = 64;
 
-// Whether one more descriptor can be had, for the next client. Qt's server
-// takes running out of them for a passing condition and retries at once, so
-// the simulator must not let it come to that.
-bool descriptorToSpare(qintptr inUse)
+// Whether a few more descriptors can still be had: one for the next client,
+// the rest kept for what the runtime opens on its own (a sanitizer's pipe, the
+// C library's files). Qt's server takes running out of them for a passing
+// condition and retries at once, so the simulator must not let it come to that.
+bool descriptorsToSpare(qintptr inUse)
 {
 #if defined(Q_OS_UNIX)
-    const int spare = ::fcntl(int(inUse), F_DUPFD_CLOEXEC, 0);
-    if (spare < 0)
-        return false;
-    ::close(spare);
+    int spare[3];
+    int had = 0;
+    while (had < 3 && (spare[had] = ::fcntl(int(inUse), F_DUPFD_CLOEXEC, 0)) >= 0)
+        ++had;
+    for (int i = 0; i < had; ++i)
+        ::close(spare[i]);
+    return had == 3;
 #else
     Q_UNUSED(inUse);
-#endif
     return true;
+#endif
 }
 
 QString endpoint(const QHostAddress& address, quint16 port)
@@ -65,7 +69,8 @@ TreadmillSimulator::TreadmillSimulator(LogWriter* out, QObject* parent)
       udpSocket(new QUdpSocket(this)),
       calm(new QTimer(this))
 {
-    // Qt's server stops accepting by itself while one accepted client waits here.
+    // A client that Qt's server has accepted and the simulator has not taken
+    // waits; meanwhile the server accepts no more.
     tcpServer->setMaxPendingConnections(1);
     // Qt 5's server keeps the first accept error it meets for good: after that
     // it either pauses itself at every "no more clients waiting" or retries at
@@ -108,7 +113,7 @@ quint16 TreadmillSimulator::port() const
 
 void TreadmillSimulator::acceptClients()
 {
-    while (clients < maxClients) {
+    while (whyFull().isEmpty()) {
         QTcpSocket* client = tcpServer->nextPendingConnection();
         if (!client)
             break;
@@ -135,11 +140,7 @@ void TreadmillSimulator::acceptClients()
 // room for one more at once.
 void TreadmillSimulator::updateAccepting()
 {
-    QString reason;
-    if (clients >= maxClients)
-        reason = QStringLiteral("%1 clients connected, the most it serves").arg(clients);
-    else if (!descriptorToSpare(tcpServer->socketDescriptor()))
-        reason = QStringLiteral("out of file descriptors");
+    const QString reason = whyFull();
     if (reason.isEmpty()) {
         // Also after Qt's server paused itself on an accept error (see the constructor).
         tcpServer->resumeAccepting();
@@ -152,6 +153,15 @@ void TreadmillSimulator::updateAccepting()
     if (!pauseLogged)
         log(QStringLiteral("not accepting new clients: %1").arg(reason));
     pauseLogged = true;
+}
+
+QString TreadmillSimulator::whyFull() const
+{
+    if (clients >= maxClients)
+        return QStringLiteral("%1 clients connected, the most it serves").arg(clients);
+    if (!descriptorsToSpare(tcpServer->socketDescriptor()))
+        return QStringLiteral("out of file descriptors");
+    return QString();
 }
 
 void TreadmillSimulator::readLines(QTcpSocket* client, bool& skippingLine)

@@ -35,6 +35,7 @@ private:
     void log(const QString& event);
     void readLines(QTcpSocket* client, bool& skippingLine);
     void updateAccepting();
+    QString whyFull() const; // why it cannot take another client now, or nothing
 
     LogWriter* out;
     QTcpServer* tcpServer;

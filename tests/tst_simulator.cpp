@@ -217,7 +217,7 @@ void tst_Simulator::misbehavingPeer()
         client.connectToHost(QHostAddress::LocalHost, port);
         QVERIFY(client.waitForConnected(5000));
         client.write("setSpeed 1.000\n");
-        QTRY_VERIFY_WITH_TIMEOUT(served(client, "setSpeed 1.000"), 10000);
+        QTRY_VERIFY2_WITH_TIMEOUT(served(client, "setSpeed 1.000"), sim.log().right(1500), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains(expected), 10000);
     }
     if (peer == "descriptors" || peer == "cap") {
