@@ -230,7 +230,10 @@ void tst_Simulator::misbehavingPeer()
         QCOMPARE(sim.log().count(expected), 1);
     }
 
-    sim.terminate();
+    // Stalled, it is still in its bounded wait for the log when a burst of
+    // signals comes.
+    for (int i = 0; i < (peer == "stall, stop" ? 5000 : 1); ++i)
+        sim.terminate();
     QVERIFY(sim.waitForFinished(10000));
     flooding = false;
     if (udpFlood.joinable())
