@@ -30,6 +30,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+int millisecondsLeft(Clock::time_point deadline)
+{
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
 // The panel waits for these calls on its GUI thread, so no call may take longer.
 constexpr std::chrono::milliseconds timeLimit(2500);
 
@@ -77,8 +84,9 @@ bool refused(int error)
 }
 
 // Ready to write (connected) or failed; false when the time ran out.
-bool waitWritable(Socket s, int milliseconds)
+bool waitWritable(Socket s, Clock::time_point deadline)
 {
+    const int milliseconds = millisecondsLeft(deadline);
     fd_set writable, failed;
     FD_ZERO(&writable);
     FD_ZERO(&failed);
@@ -130,12 +138,12 @@ bool refused(int error)
     return error == ECONNREFUSED;
 }
 
-bool waitWritable(Socket s, int milliseconds)
+bool waitWritable(Socket s, Clock::time_point deadline)
 {
     pollfd p {s, POLLOUT, 0};
     int n;
     do {
-        n = poll(&p, 1, milliseconds);
+        n = poll(&p, 1, millisecondsLeft(deadline)); // signals do not stretch the deadline
     } while (n < 0 && errno == EINTR);
     return n > 0;
 }
@@ -145,13 +153,6 @@ bool waitWritable(Socket s, int milliseconds)
 std::timed_mutex linkMutex;
 Socket link = noSocket;
 int linkType = 0;
-
-int millisecondsLeft(Clock::time_point deadline)
-{
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
 
 void closeLink()
 {
@@ -257,8 +258,7 @@ int connectStream(Socket s, const addrinfo* address, Clock::time_point deadline)
             return VELORUN_ERROR_REFUSED;
         if (!inProgress(error))
             return VELORUN_ERROR_NETWORK;
-        const int left = millisecondsLeft(deadline);
-        if (left == 0 || !waitWritable(s, left))
+        if (!waitWritable(s, deadline))
             return VELORUN_ERROR_TIMED_OUT;
         int status = 0;
         socklen_t length = sizeof status;
@@ -360,8 +360,7 @@ int sendWhole(const std::string& line, bool stream, Clock::time_point deadline)
             continue;
         if (!wouldBlock(error))
             return refused(error) ? VELORUN_ERROR_REFUSED : VELORUN_ERROR_NETWORK;
-        const int left = millisecondsLeft(deadline);
-        if (left == 0 || !waitWritable(link, left))
+        if (!waitWritable(link, deadline))
             return VELORUN_ERROR_TIMED_OUT;
     }
     return VELORUN_OK;
