@@ -15,12 +15,21 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryFile>
 #include <QTest>
 
 #include <cstdio>
 #include <iostream>
-#include <unistd.h>
+#if defined(Q_OS_WIN)
+#    include <io.h>
+#    ifndef NOMINMAX
+#        define NOMINMAX
+#    endif
+#    include <windows.h>
+#else
+#    include <unistd.h>
+#endif
 
 // The window's hidden state that no widget shows.
 struct AmbulonProbe
@@ -129,13 +138,13 @@ public:
     {
         file.open();
         flush();
-        saved = dup(STDOUT_FILENO);
-        dup2(file.handle(), STDOUT_FILENO);
+        saved = dup(stdoutFd);
+        dup2(file.handle(), stdoutFd);
     }
     ~StdoutCapture()
     {
         flush();
-        dup2(saved, STDOUT_FILENO);
+        dup2(saved, stdoutFd);
         close(saved);
     }
     QByteArray text()
@@ -153,6 +162,7 @@ private:
         std::cout.flush();
         std::fflush(stdout);
     }
+    static constexpr int stdoutFd = 1;
     QTemporaryFile file;
     int saved = -1;
 };
@@ -198,9 +208,26 @@ inline quint16 refusedPort()
     return server.serverPort();
 }
 
+// Open descriptors of this process: sockets and files alike (handles on Windows).
 inline int openDescriptors()
 {
+#if defined(Q_OS_WIN)
+    DWORD handles = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &handles);
+    return int(handles);
+#else
     return int(QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
+#endif
+}
+
+// The file name the platform gives the remote-control library.
+inline QString libraryFileName()
+{
+#if defined(Q_OS_WIN)
+    return QStringLiteral("velorun.dll");
+#else
+    return QStringLiteral("libvelorun.so");
+#endif
 }
 
 #endif // TESTSUPPORT_H

@@ -22,8 +22,8 @@ void tst_Binding::initTestCase()
     QLocale::setDefault(QLocale::c());
 #if defined(EXPECT_NO_LIBRARY)
     // The plant must really be there, or the test proves nothing.
-    QVERIFY(QFileInfo::exists(QDir::current().filePath("libvelorun.so")));
-    QVERIFY(!QFileInfo::exists(QCoreApplication::applicationDirPath() + "/libvelorun.so"));
+    QVERIFY(QFileInfo::exists(QDir::current().filePath(libraryFileName())));
+    QVERIFY(!QFileInfo::exists(QCoreApplication::applicationDirPath() + '/' + libraryFileName()));
 #endif
 }
 

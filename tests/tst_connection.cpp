@@ -9,19 +9,12 @@
 #include <QTcpSocket>
 #include <QUdpSocket>
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-
 namespace {
 
-int lowDelay(const QAbstractSocket* socket)
+// Qt reads it back from the system's socket (TCP_NODELAY).
+int lowDelay(QAbstractSocket* socket)
 {
-    int value = -1;
-    socklen_t length = sizeof value;
-    if (getsockopt(int(socket->socketDescriptor()), IPPROTO_TCP, TCP_NODELAY, &value, &length) != 0)
-        return -1;
-    return value;
+    return socket->socketOption(QAbstractSocket::LowDelayOption).toInt();
 }
 
 const char* const traceLine = "setSetpoints activated";

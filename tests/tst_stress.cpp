@@ -13,7 +13,17 @@ namespace {
 // Bytes in use on the heap (glibc's count; a sanitizer's allocator reports 0).
 qint64 heapInUse()
 {
+#if defined(Q_OS_WIN)
+    // The C runtime's heap, block by block.
+    qint64 used = 0;
+    _HEAPINFO block {};
+    while (_heapwalk(&block) == _HEAPOK)
+        if (block._useflag == _USEDENTRY)
+            used += qint64(block._size);
+    return used;
+#else
     return qint64(mallinfo2().uordblks);
+#endif
 }
 
 // The process's resident memory in bytes, or -1 where it says nothing useful.

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Checks the Windows zip: one folder holding exactly the panel, its library,
+# the simulator, the Qt and MinGW runtime DLLs they load, the Qt plugins and
+# README.txt; every DLL that any of them imports is in the zip or is a Windows
+# system DLL; and no file names a path of the build machine.
+#   windows-package.sh ZIP OBJDUMP SOURCE_DIR BUILD_DIR
+set -euo pipefail
+zip=$1 objdump=$2 source=$3 build=$4
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+unzip -q "$zip" -d "$work"
+
+top=$(basename "$zip" .zip)
+[ "$(ls "$work")" = "$top" ] || { echo "the zip must hold the one folder $top"; exit 1; }
+cd "$work/$top"
+expected="Qt5Core.dll
+Qt5Gui.dll
+Qt5Network.dll
+Qt5Widgets.dll
+README.txt
+ambulon.exe
+libgcc_s_seh-1.dll
+libstdc++-6.dll
+libwinpthread-1.dll
+platforms/qwindows.dll
+styles/qwindowsvistastyle.dll
+treadmill-sim.exe
+velorun.dll"
+actual=$(find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+[ "$actual" = "$expected" ] || { diff <(echo "$expected") <(echo "$actual"); exit 1; }
+
+# A console program, so that the trace line reaches the console.
+grep -q 'Subsystem.*(Windows CUI)' <<<"$("$objdump" -p ambulon.exe)"
+
+# Windows' own DLLs, as the system provides them.
+system="advapi32 bcrypt comdlg32 crypt32 d3d11 dnsapi dwmapi dxgi gdi32 imm32 iphlpapi kernel32
+msvcrt mpr netapi32 ole32 oleaut32 setupapi shell32 shlwapi user32 userenv uxtheme version
+winmm winspool ws2_32 wtsapi32"
+status=0
+while read -r binary; do
+    for dll in $("$objdump" -p "$binary" | sed -n 's/^[[:space:]]*DLL Name: //p'); do
+        lower=$(tr '[:upper:]' '[:lower:]' <<<"${dll%.*}")
+        if [ -f "$dll" ] || grep -qw "$lower" <<<"$system"; then continue; fi
+        echo "$binary imports $dll, which is neither in the zip nor a Windows DLL"
+        status=1
+    done
+done < <(find . -name '*.exe' -o -name '*.dll')
+
+for path in "$source" "$build"; do
+    if grep -rlF "$path" .; then
+        echo "the files above name $path"
+        status=1
+    fi
+done
+echo "$(find . -type f | wc -l) files; every import resolves in the zip or in Windows"
+exit "$status"
