@@ -10,10 +10,14 @@
 #include <QDir>
 #include <QLabel>
 #include <QLayout>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryFile>
@@ -112,6 +116,33 @@ struct Panel
     QPushButton* connect;
     QPushButton* disconnect;
 };
+
+// Where an operator clicks, in the pixels of a shown window: the middle
+// of the host field and of Connect, the indicators of the check box and radio
+// buttons, the File menu and the two tabs.
+inline QHash<QString, QPoint> controlPositions(Ambulon& window)
+{
+    QHash<QString, QPoint> at;
+    const Panel controls(window);
+    // In the display's pixels, which xdotool speaks, not Qt's scaled ones.
+    const auto inWindow = [&](QWidget* w, QPoint p) {
+        return w->mapTo(&window, p) * window.devicePixelRatioF();
+    };
+    const auto centre = [&](QWidget* w) { return inWindow(w, w->rect().center()); };
+    const auto indicator = [&](QWidget* w) { return inWindow(w, QPoint(7, w->height() / 2)); };
+    at["host"] = centre(controls.host);
+    at["library"] = indicator(controls.library);
+    at["TCP"] = indicator(controls.tcp);
+    at["UDP"] = indicator(controls.udp);
+    at["connect"] = centre(controls.connect);
+    auto* bar = window.findChild<QMenuBar*>();
+    auto* file = window.findChild<QMenu*>("menuFile");
+    at["file"] = inWindow(bar, bar->actionGeometry(file->menuAction()).center());
+    auto* tabs = window.findChild<QTabWidget*>()->findChild<QTabBar*>();
+    at["perturbation"] = inWindow(tabs, tabs->tabRect(1).center());
+    at["network"] = inWindow(tabs, tabs->tabRect(0).center());
+    return at;
+}
 
 // The warning boxes currently open.
 inline QList<QMessageBox*> openBoxes()

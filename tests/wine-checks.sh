@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# The shipped Windows build under Wine, run through tests/wine-run --unix
+# (WINEPREFIX and DISPLAY are set, and everything ends with the run):
+#   wine-checks.sh e2e ZIP LINUX_BUILD LAYOUT_EXE  the zip unpacked into a clean
+#       folder, its panel driven by the Linux end-to-end test against the Linux
+#       simulator
+#   wine-checks.sh planted ZIP PLANT_DLL  a velorun.dll planted in the folder the
+#       panel starts in is never loaded: Wine's own loader trace (+loaddll) says
+#       which one was
+#   wine-checks.sh installer EXE  silent install, the panel started from the
+#       installed folder, silent uninstall leaving nothing behind
+set -euo pipefail
+# Only the DLLs shipped beside the programs count here.
+unset WINEPATH
+what=$1
+shift
+work=$PWD/wine-$what
+rm -rf "$work"
+mkdir -p "$work"
+
+unpack() {
+    unzip -q "$1" -d "$work/unpacked"
+    echo "$work/unpacked/$(basename "$1" .zip)"
+}
+
+# wait_for_window PID: true once the process shows a window.
+wait_for_window() {
+    local _
+    for _ in $(seq 300); do
+        xdotool search --onlyvisible --pid "$1" >/dev/null 2>&1 && return 0
+        kill -0 "$1" 2>/dev/null || return 1
+        sleep 0.2
+    done
+    return 1
+}
+
+case $what in
+e2e)
+    folder=$(unpack "$1")
+    cp "$3" "$folder/"
+    AMBULON_E2E_PANEL="$folder/ambulon.exe" AMBULON_E2E_LAYOUT="$folder/$(basename "$3")" \
+        QT_QPA_PLATFORM=xcb "$2/bin/tst_e2e"
+    ;;
+planted)
+    folder=$(unpack "$1")
+    mkdir "$work/start"
+    cp "$2" "$work/start/velorun.dll"
+    cd "$work/start"
+    WINEDEBUG=+loaddll wine "$folder/ambulon.exe" 2>"$work/loaddll.log" &
+    panel=$!
+    wait_for_window "$panel"
+    kill "$panel"
+    wait "$panel" 2>/dev/null || true
+    loaded=$(grep -i 'velorun\.dll' "$work/loaddll.log" || true)
+    echo "${loaded:-no velorun.dll loaded}"
+    # The trace doubles each backslash.
+    traced() { winepath -w "$1" | sed 's/\\/\\\\/g'; }
+    grep -qiF "Loaded L\"$(traced "$folder/velorun.dll")\"" <<<"$loaded"
+    if grep -qiF "$(traced "$work/start/velorun.dll")" <<<"$loaded"; then exit 1; fi
+    ;;
+installer)
+    wine "$1" /S
+    wineserver -w
+    installed="$WINEPREFIX/drive_c/Program Files/Ambulon"
+    test -f "$installed/ambulon.exe" && test -f "$installed/velorun.dll"
+    test -f "$installed/platforms/qwindows.dll" && test -f "$installed/README.txt"
+    find "$WINEPREFIX/drive_c" -iname 'Ambulon.lnk' | grep -q .
+    wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | grep -qi ambulon
+    echo "installed: $(cd "$installed" && find . -type f | wc -l) files, a Start-menu entry, an uninstaller"
+
+    (cd "$work" && wine "C:\\Program Files\\Ambulon\\ambulon.exe") &
+    panel=$!
+    wait_for_window "$panel"
+    kill "$panel"
+    wait "$panel" 2>/dev/null || true
+    wineserver -k
+    wineserver -w
+
+    wine "C:\\Program Files\\Ambulon\\Uninstall.exe" /S
+    # The uninstaller runs on from a copy of itself: wait for every Wine process.
+    wineserver -w
+    left=$(find "$WINEPREFIX/drive_c" -ipath '*ambulon*' || true)
+    [ -z "$left" ] || { echo "left behind: $left"; exit 1; }
+    if wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | grep -qi ambulon; then
+        echo "the uninstall entry is left"
+        exit 1
+    fi
+    echo "uninstalled: no file, shortcut or uninstall entry left"
+    ;;
+*)
+    echo "unknown check $what" >&2
+    exit 2
+    ;;
+esac
