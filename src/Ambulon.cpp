@@ -17,6 +17,7 @@
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTcpSocket>
+#include <QTextDocument>
 #include <QUdpSocket>
 #include <QVBoxLayout>
 #include <QVariant>
@@ -64,12 +65,17 @@ void fixSize(QWidget* widget, int width, int height)
 // Host and port fields read like one-line fields. A tab is never part of a host
 // name or a port, so Tab moves on; and a long pasted text scrolls instead of
 // wrapping, which would freeze the window for minutes laying out a large paste.
+// The typed line shows whole: the text's margin is kept small, so that a line
+// of a usual interface font (up to 24 pixels) fits the 30-pixel height, and no
+// scroll bar takes room from it.
 void makeEndpointField(QPlainTextEdit* field)
 {
     fixSize(field, 200, 30);
     field->setTabChangesFocus(true);
     field->setLineWrapMode(QPlainTextEdit::NoWrap);
     field->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    field->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    field->document()->setDocumentMargin(2);
 }
 
 QString unitSuffix()

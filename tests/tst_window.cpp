@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QMetaMethod>
 #include <QPointer>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -39,6 +40,8 @@ private slots:
     void tabMovesFocus_data();
     void tabMovesFocus();
     void enterInsertsLineBreak();
+    void typedLineShowsWhole_data();
+    void typedLineShowsWhole();
     void disconnectDoesNothing();
     void mirrorGroup();
     void mirrorAtDispatch_data();
@@ -321,6 +324,37 @@ void tst_Window::enterInsertsLineBreak()
     QTest::keyClicks(host, "127.0.0.1");
     QTest::keyClick(host, Qt::Key_Return);
     QCOMPARE(host->toPlainText(), QString("127.0.0.1\n"));
+}
+
+void tst_Window::typedLineShowsWhole_data()
+{
+    QTest::addColumn<int>("pixelSize");
+    QTest::newRow("interface font") << 0;
+    // As tall as a 9-point font at 150 %, were it drawn without Qt's scaling.
+    QTest::newRow("a taller font") << 18;
+}
+
+void tst_Window::typedLineShowsWhole()
+{
+    QFETCH(int, pixelSize);
+    const Panel panel(*window);
+    for (QPlainTextEdit* field : {panel.host, panel.port}) {
+        if (pixelSize) {
+            QFont font = field->font();
+            font.setPixelSize(pixelSize);
+            field->setFont(font);
+        }
+        QTest::keyClicks(field, "127.0.0.1");
+        QCoreApplication::processEvents();
+        QCOMPARE(field->size(), QSize(200, 30));
+        QVERIFY(!field->verticalScrollBar()->isVisible());
+        const QRect line = field->cursorRect();
+        QVERIFY2(field->viewport()->rect().contains(line),
+                 qPrintable(QString("a %1-pixel line at %2 in a %3-pixel field")
+                                .arg(line.height())
+                                .arg(line.top())
+                                .arg(field->viewport()->height())));
+    }
 }
 
 void tst_Window::disconnectDoesNothing()
