@@ -173,8 +173,9 @@ void tst_EndToEnd::connectAndExit()
                     QRegularExpression("Y=(\\d+)").match(geometry).captured(1).toInt());
     QTest::qWait(windowsPanel.isEmpty() ? 300 : 2000); // the first paint
     // No GL driver (Mesa's or a vendor's) in the panel, whatever the machine has.
+    // (Wine's own X11 driver maps the system's GL library into every program it runs.)
     QFile maps(QString("/proc/%1/maps").arg(panel.processId()));
-    if (maps.open(QIODevice::ReadOnly)) {
+    if (windowsPanel.isEmpty() && maps.open(QIODevice::ReadOnly)) {
         const QByteArray mapped = maps.readAll();
         QVERIFY2(!mapped.contains("_dri.so") && !mapped.contains("libGLX_"),
                  "the panel loaded a GL driver");
