@@ -200,10 +200,7 @@ void tst_EndToEnd::connectAndExit()
         err += panel.readAllStandardError();
         return true;
     };
-    // Under Wine the panel has no console window, and Qt's debug messages then
-    // reach neither its standard error nor Wine's debugger trace; the Qt Test
-    // suites check the message under Wine through Qt's own message handler.
-    const int debugLines = libraryMode || !windowsPanel.isEmpty() ? 0 : 1;
+    const int debugLines = libraryMode ? 0 : 1;
     if (transport == "TCP")
         QTRY_COMPARE_WITH_TIMEOUT(simulatorLog().count("tcp connected"), connectionsBefore + 1,
                                   10000);

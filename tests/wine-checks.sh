@@ -38,6 +38,11 @@ case $what in
 e2e)
     folder=$(unpack "$1")
     cp "$3" "$folder/"
+    # Started from a console, as the labs start it, the panel's debug messages go
+    # to standard error. Under Wine it has no console window, so Qt would send them
+    # to the debugger: this asks for standard error all the same. Wine passes no
+    # QT_ variable from Linux, so it goes into the Windows environment.
+    wine reg add 'HKCU\Environment' /v QT_FORCE_STDERR_LOGGING /t REG_SZ /d 1 /f >/dev/null
     AMBULON_E2E_PANEL="$folder/ambulon.exe" AMBULON_E2E_LAYOUT="$folder/$(basename "$3")" \
         QT_QPA_PLATFORM=xcb "$2/bin/tst_e2e"
     ;;
