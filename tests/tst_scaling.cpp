@@ -1,6 +1,6 @@
 // The panel on a display of AMBULON_TEST_DPI dots per inch (96, 144 and 192 each
-// get a run on their own virtual display): with Qt's scaling the window grows
-// with the display, and a label that shows its whole text at 96 dpi shows it here.
+// get a run on their own virtual display, or under Wine a Windows DPI): with Qt's scaling the
+// window grows with the display, and a label that shows its whole text at 96 dpi shows it here.
 #include "testsupport.h"
 
 #include <QImage>
@@ -8,6 +8,10 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTabWidget>
+
+#if defined(Q_OS_WIN)
+#    include <windows.h>
+#endif
 
 class tst_Scaling : public QObject
 {
@@ -66,30 +70,63 @@ void tst_Scaling::labelsShowTheirText()
     QCOMPARE(cut, QStringList());
 }
 
-// The real program, so that its own start-up is what is tested.
-void tst_Scaling::panelGrowsWithTheDisplay()
+// The size of the real program's window in the display's pixels, so that its own
+// start-up is what is tested; an empty size when it shows none.
+QSize shownPanelSize()
 {
-    if (QStandardPaths::findExecutable("xdotool").isEmpty())
-        QSKIP("needs xdotool to find the panel's window");
     QProcess panel;
     panel.start(QCoreApplication::applicationDirPath() + "/ambulon", QStringList());
-    QVERIFY(panel.waitForStarted());
+    if (!panel.waitForStarted())
+        return QSize();
+    QSize shown;
+#if defined(Q_OS_WIN)
+    struct Search
+    {
+        DWORD pid;
+        HWND window;
+    } search {DWORD(panel.processId()), nullptr};
+    const auto visibleWindowOf = [](HWND window, LPARAM data) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(data);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner != s->pid || !IsWindowVisible(window))
+            return TRUE;
+        s->window = window;
+        return FALSE;
+    };
+    for (int i = 0; i < 300 && !search.window; ++i) {
+        EnumWindows(visibleWindowOf, LPARAM(&search));
+        QTest::qWait(100);
+    }
+    RECT client;
+    if (search.window && GetClientRect(search.window, &client))
+        shown = QSize(client.right - client.left, client.bottom - client.top);
+#else
     QProcess xdotool;
-    const QString pid = QString::number(panel.processId());
     xdotool.start("sh",
                   {"-c",
-                   "xdotool getwindowgeometry --shell $(xdotool search --sync "
-                   "--onlyvisible --pid "
-                       + pid + " | head -n 1)"});
+                   "xdotool getwindowgeometry --shell $(xdotool search --sync --onlyvisible --pid "
+                       + QString::number(panel.processId()) + " | head -n 1)"});
     if (!xdotool.waitForFinished(10000))
         xdotool.kill();
-    panel.kill();
-    panel.waitForFinished(5000);
     const QString geometry = QString::fromLatin1(xdotool.readAllStandardOutput());
     const auto value = [&](const char* name) {
         return QRegularExpression(QString(name) + "=(\\d+)").match(geometry).captured(1).toInt();
     };
-    const QSize shown(value("WIDTH"), value("HEIGHT"));
+    shown = QSize(value("WIDTH"), value("HEIGHT"));
+#endif
+    panel.kill();
+    panel.waitForFinished(5000);
+    return shown;
+}
+
+void tst_Scaling::panelGrowsWithTheDisplay()
+{
+#if !defined(Q_OS_WIN)
+    if (QStandardPaths::findExecutable("xdotool").isEmpty())
+        QSKIP("needs xdotool to find the panel's window");
+#endif
+    const QSize shown = shownPanelSize();
     // The same window in Qt's layout units, times the display's scale.
     const QSize expected = window.size() * scale;
     qInfo("the panel's window is %dx%d pixels", shown.width(), shown.height());
