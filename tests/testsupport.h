@@ -261,4 +261,25 @@ inline QString libraryFileName()
 #endif
 }
 
+// The build promises Qt 5.9: 5.11 renamed QFontMetrics(F)::width() to
+// horizontalAdvance().
+template<typename Metrics> qreal textAdvance(const Metrics& metrics, const QString& text)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(5, 11, 0)
+    return metrics.horizontalAdvance(text);
+#else
+    return metrics.width(text);
+#endif
+}
+
+// QTEST_MAIN calls a test class's static initMain() before it makes the
+// application only from Qt 5.14 on. Before that, a static object's initialiser
+// calls it, which also runs before main.
+#if QT_VERSION < QT_VERSION_CHECK(5, 14, 0)
+#    define AMBULON_CALL_INIT_MAIN(TestClass)                                                      \
+        [[maybe_unused]] static const bool TestClass##InitMain = (TestClass::initMain(), true);
+#else
+#    define AMBULON_CALL_INIT_MAIN(TestClass)
+#endif
+
 #endif // TESTSUPPORT_H

@@ -226,7 +226,7 @@ void tst_Connection::debugMessage()
         QCOMPARE(log.debug(), QStringList(message));
         QVERIFY(boxes.isEmpty());
         QCOMPARE(AmbulonProbe::socket(*window)->peerPort(),
-                 quint16(message.section(' ', -1).chopped(1).toUInt()));
+                 quint16(message.section(' ', -1).remove('.').toUInt()));
     }
 }
 

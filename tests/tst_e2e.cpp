@@ -28,7 +28,7 @@ QByteArray xdotool(const QStringList& arguments)
     return p.readAllStandardOutput().trimmed();
 }
 
-const QString windowsPanel = qEnvironmentVariable("AMBULON_E2E_PANEL");
+const QString windowsPanel = QString::fromLocal8Bit(qgetenv("AMBULON_E2E_PANEL"));
 
 void screenshot(const QString& name)
 {
@@ -83,7 +83,7 @@ void tst_EndToEnd::initTestCase()
     QVERIFY2(QGuiApplication::platformName() == "xcb", "run on an X display (xvfb-run)");
     if (!windowsPanel.isEmpty()) {
         QProcess layout;
-        layout.start("wine", {qEnvironmentVariable("AMBULON_E2E_LAYOUT")});
+        layout.start("wine", {QString::fromLocal8Bit(qgetenv("AMBULON_E2E_LAYOUT"))});
         QVERIFY(layout.waitForFinished(60000));
         for (const QByteArray& line : layout.readAllStandardOutput().split('\n')) {
             const QList<QByteArray> f = line.trimmed().split(' ');
@@ -238,5 +238,6 @@ void tst_EndToEnd::connectAndExit()
                                  10000);
 }
 
+AMBULON_CALL_INIT_MAIN(tst_EndToEnd)
 QTEST_MAIN(tst_EndToEnd)
 #include "tst_e2e.moc"

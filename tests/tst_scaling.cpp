@@ -61,8 +61,8 @@ void tst_Scaling::labelsShowTheirText()
         tabs->setCurrentIndex(page); // a page is laid out once shown
         for (QLabel* label : tabs->widget(page)->findChildren<QLabel*>()) {
             const qreal room = label->contentsRect().width();
-            if (QFontMetricsF(label->font(), &at96).horizontalAdvance(label->text()) <= room
-                && label->fontMetrics().horizontalAdvance(label->text()) > room)
+            if (textAdvance(QFontMetricsF(QFont(label->font(), &at96)), label->text()) <= room
+                && textAdvance(label->fontMetrics(), label->text()) > room)
                 cut << label->text();
         }
     }
@@ -135,5 +135,6 @@ void tst_Scaling::panelGrowsWithTheDisplay()
              qPrintable(QString("expected %1x%2").arg(expected.width()).arg(expected.height())));
 }
 
+AMBULON_CALL_INIT_MAIN(tst_Scaling)
 QTEST_MAIN(tst_Scaling)
 #include "tst_scaling.moc"

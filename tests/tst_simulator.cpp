@@ -2,12 +2,12 @@
 // client is still served and SIGTERM still stops the simulator.
 #include <QProcess>
 #include <QRegularExpression>
-#include <QScopeGuard>
 #include <QTcpSocket>
 #include <QTest>
 #include <QUdpSocket>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -19,6 +19,13 @@
 #endif
 
 namespace {
+
+// Runs a clean-up however the test function returns.
+struct OnExit
+{
+    std::function<void()> run;
+    ~OnExit() { run(); }
+};
 
 // On Linux, with a descriptor limit of its own and its standard output on a
 // small pipe that the test reads only when it chooses to.
@@ -112,10 +119,10 @@ void tst_Simulator::misbehavingPeer()
         ::fcntl(sim.pipeEnds[1], F_SETPIPE_SZ, 4096);
         ::fcntl(sim.pipeEnds[0], F_SETFL, O_NONBLOCK);
     }
-    const auto closePipe = qScopeGuard([&] {
+    const OnExit closePipe {[&] {
         if (stall)
             ::close(sim.pipeEnds[0]);
-    });
+    }};
 #else
     if (peer == "descriptors" || stall)
         QSKIP("sets a descriptor limit or a pipe's size the Linux way");
@@ -138,11 +145,11 @@ void tst_Simulator::misbehavingPeer()
 
     std::atomic<bool> flooding {true};
     std::thread udpFlood;
-    const auto stopFlood = qScopeGuard([&] {
+    const OnExit stopFlood {[&] {
         flooding = false;
         if (udpFlood.joinable())
             udpFlood.join();
-    });
+    }};
     QTcpSocket longLine;
     if (peer == "descriptors" || peer == "cap") {
         std::vector<std::unique_ptr<QTcpSocket>> flood;
