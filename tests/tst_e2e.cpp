@@ -161,13 +161,15 @@ void tst_EndToEnd::connectAndExit()
     else
         panel.start("wine", {windowsPanel});
     QVERIFY(panel.waitForStarted());
+    // A variable: QTRY_ macros do not parenthesise their timeout argument.
+    const int startTimeout = windowsPanel.isEmpty() ? 10000 : 60000;
     QByteArray window;
     QTRY_VERIFY_WITH_TIMEOUT(
         !(window = xdotool({"search", "--onlyvisible", "--pid", QString::number(panel.processId())})
                        .split('\n')
                        .value(0))
              .isEmpty(),
-        windowsPanel.isEmpty() ? 10000 : 60000);
+        startTimeout);
     const QByteArray geometry = xdotool({"getwindowgeometry", "--shell", window});
     origin = QPoint(QRegularExpression("X=(\\d+)").match(geometry).captured(1).toInt(),
                     QRegularExpression("Y=(\\d+)").match(geometry).captured(1).toInt());
