@@ -6,6 +6,7 @@
 #include <QDoubleSpinBox>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLibrary>
@@ -117,6 +118,20 @@ QDoubleSpinBox* makeMirrorSpinBox(QFont& font, double minimum, double maximum)
 }
 
 } // namespace
+
+void enableDisplayScaling()
+{
+    // The window gives most controls fixed pixel sizes. Without Qt's own scaling a
+    // high-density display enlarges the text but not the controls, which cut it.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+#if QT_VERSION >= QT_VERSION_CHECK(5, 14, 0)
+    // 150% stays 150%: rounding would make it 200% (too large) or 100% (cut
+    // text again). Text is drawn at the display's own resolution, so a
+    // fractional factor does not blur it.
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+#endif
+}
 
 Ambulon::Ambulon(QWidget* /*parent*/, Qt::WindowFlags /*flags*/)
     : QMainWindow(nullptr, Qt::WindowFlags()), centralArea(new QWidget())

@@ -24,6 +24,10 @@ class QVBoxLayout;
 // What a setpoint dispatch is about; connected() sends SetpointsOnConnect.
 enum SetpointType { SetpointsDefault = 0, SetpointsOnConnect = 1 };
 
+// Turns on Qt's scaling for high-density displays; call it before the
+// application object is made. The tests lay the window out the same way.
+void enableDisplayScaling();
+
 class Ambulon : public QMainWindow
 {
     Q_OBJECT

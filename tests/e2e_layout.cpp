@@ -8,6 +8,7 @@
 
 int main(int argc, char* argv[])
 {
+    enableDisplayScaling();
     QApplication app(argc, argv);
     Ambulon window;
     window.show();

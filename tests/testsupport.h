@@ -261,6 +261,17 @@ inline QString libraryFileName()
 #endif
 }
 
+// For a test that shows the window on a real display or starts the panel: the
+// panel's own display scaling, and no GL. The panel draws nothing with OpenGL;
+// without this, Qt's X11 platform loads whatever GL driver the machine has, and
+// Mesa's software driver leaks a buffer that LeakSanitizer cannot attribute.
+// Processes the test starts inherit the setting.
+inline void startLikeThePanel()
+{
+    qputenv("QT_XCB_GL_INTEGRATION", "none");
+    enableDisplayScaling();
+}
+
 // The build promises Qt 5.9: 5.11 renamed QFontMetrics(F)::width() to
 // horizontalAdvance().
 template<typename Metrics> qreal textAdvance(const Metrics& metrics, const QString& text)

@@ -43,20 +43,8 @@ class tst_EndToEnd : public QObject
     Q_OBJECT
 
 public:
-    // The panel draws nothing with OpenGL. Without this, Qt's X11 platform loads
-    // whatever GL driver the machine has, and Mesa's software driver leaks a
-    // buffer that LeakSanitizer cannot attribute; the panel and the simulator
-    // inherit the setting from this process. The display scaling is the panel's
-    // own, so that the window measured here is laid out as the panel's is.
-    static void initMain()
-    {
-        qputenv("QT_XCB_GL_INTEGRATION", "none");
-        QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-#if QT_VERSION >= QT_VERSION_CHECK(5, 14, 0)
-        QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
-            Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
-#endif
-    }
+    // The window measured here is laid out as the panel's is.
+    static void initMain() { startLikeThePanel(); }
 
 private slots:
     void initTestCase();

@@ -18,18 +18,7 @@ class tst_Scaling : public QObject
     Q_OBJECT
 
 public:
-    // What the panel's main does before it makes the application object. No GL
-    // either, here or in the panel started from here: the panel draws nothing
-    // with it, and a machine's GL driver must not take part (Mesa's leaks).
-    static void initMain()
-    {
-        qputenv("QT_XCB_GL_INTEGRATION", "none");
-        QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-#if QT_VERSION >= QT_VERSION_CHECK(5, 14, 0)
-        QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
-            Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
-#endif
-    }
+    static void initMain() { startLikeThePanel(); }
 
 private slots:
     void initTestCase();
