@@ -84,13 +84,17 @@ installer)
     wine "C:\\Program Files\\Ambulon\\Uninstall.exe" /S
     # The uninstaller runs on from a copy of itself: wait for every Wine process.
     wineserver -w
-    left=$(find "$WINEPREFIX/drive_c" -ipath '*ambulon*' || true)
+    # Paths inside the prefix only: the prefix itself may sit below a folder
+    # whose name holds "ambulon" (a clone of the project, say).
+    left=$(cd "$WINEPREFIX/drive_c" && find . -ipath '*ambulon*' || true)
     [ -z "$left" ] || { echo "left behind: $left"; exit 1; }
     if wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | grep -qi ambulon; then
         echo "the uninstall entry is left"
         exit 1
     fi
-    echo "uninstalled: no file, shortcut or uninstall entry left"
+    # NSIS runs the uninstaller from a copy in %TEMP%, which stays there (Windows
+    # removes temporary files in its own time); nothing of the panel does.
+    echo "uninstalled: no file of the panel, no shortcut, no uninstall entry left"
     ;;
 *)
     echo "unknown check $what" >&2
