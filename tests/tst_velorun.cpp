@@ -3,6 +3,7 @@
 #include "velorun.h"
 
 #include <QElapsedTimer>
+#include <QHostInfo>
 #include <QLibrary>
 #include <QTcpSocket>
 #include <QUdpSocket>
@@ -19,7 +20,8 @@
 #    include <netdb.h>
 
 // The name lookup as the library sees it in this process (the executable
-// exports it): a lookup of this name hangs until the test releases it.
+// exports it): a lookup of this name hangs until the test releases it, and
+// then finds the loopback address.
 static const char stalledName[] = "stalled-lookup.invalid";
 static std::mutex stallMutex;
 static std::condition_variable stallEnded;
@@ -31,7 +33,7 @@ extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo
     if (node && std::strcmp(node, stalledName) == 0 && !(hints->ai_flags & AI_NUMERICHOST)) {
         std::unique_lock<std::mutex> lock(stallMutex);
         stallEnded.wait(lock, [] { return stallReleased; });
-        return EAI_AGAIN;
+        node = "127.0.0.1";
     }
     using Function = int (*)(const char*, const char*, const addrinfo*, addrinfo**);
     static const auto next = reinterpret_cast<Function>(dlsym(RTLD_NEXT, "getaddrinfo"));
@@ -43,6 +45,14 @@ static int threadCount()
     return int(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
 }
 #endif
+
+// A bare system (no "localhost" in /etc/hosts) resolves no name at all inside
+// the tests' loopback-only network.
+static bool localhostResolves()
+{
+    const QList<QHostAddress> found = QHostInfo::fromName("localhost").addresses();
+    return !found.isEmpty() && found.first().isLoopback();
+}
 
 using Initialize = int (*)(const char*, const char*);
 using SetSpeed = int (*)(double);
@@ -121,6 +131,8 @@ void tst_Velorun::tcpLink()
 {
     QFETCH(QString, host);
     QFETCH(QString, portFormat);
+    if (host == "localhost" && !localhostResolves())
+        QSKIP("\"localhost\" does not resolve on this machine");
     QTcpServer server;
     QVERIFY(server.listen(QHostAddress::LocalHost));
     const QByteArray port = portFormat.arg(server.serverPort()).toLatin1();
@@ -209,6 +221,8 @@ void tst_Velorun::rejectedArguments()
     QFETCH(QByteArray, host);
     QFETCH(QByteArray, port);
     QFETCH(int, expected);
+    if (host == "localhost" && !localhostResolves())
+        QSKIP("\"localhost\" does not resolve on this machine");
     const Initialize open = udp ? initializeUdp : initialize;
     QCOMPARE(open(host.isNull() ? nullptr : host.constData(),
                   port.isNull() ? nullptr : port.constData()),
@@ -322,7 +336,7 @@ void tst_Velorun::hungLookupsAreBounded()
     }
     stallEnded.notify_all();
     QTRY_COMPARE(threadCount(), threadsBefore);
-    QCOMPARE(initializeUdp("localhost", port.constData()), int(VELORUN_OK));
+    QCOMPARE(initializeUdp(stalledName, port.constData()), int(VELORUN_OK));
 #endif
 }
 
