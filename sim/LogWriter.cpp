@@ -74,7 +74,7 @@ void LogWriter::write(const QByteArray& line)
     shared->wake.notify_one();
 }
 
-bool LogWriter::finish(int msecs)
+bool LogWriter::finish(int msecs, const QByteArray& lastLine)
 {
     if (!thread.joinable())
         return true;
@@ -82,6 +82,8 @@ bool LogWriter::finish(int msecs)
     {
         std::unique_lock<std::mutex> lock(shared->mutex);
         shared->noteDropped();
+        if (!lastLine.isEmpty())
+            shared->backlog += lastLine + '\n';
         shared->finishing = true;
         shared->wake.notify_one();
         done = shared->drained.wait_for(lock, std::chrono::milliseconds(msecs), [this] {

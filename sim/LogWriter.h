@@ -19,9 +19,10 @@ public:
     LogWriter& operator=(const LogWriter&) = delete;
 
     void write(const QByteArray& line); // without its line break
-    // Takes no more lines and waits at most `msecs` for the backlog to go out;
-    // false when it could not (the writing thread is then left behind).
-    bool finish(int msecs);
+    // Takes no more lines, adds `lastLine` however full the backlog is (the log
+    // always says how it ended), and waits at most `msecs` for the backlog to go
+    // out; false when it could not (the writing thread is then left behind).
+    bool finish(int msecs, const QByteArray& lastLine = QByteArray());
 
 private:
     struct Shared;

@@ -95,8 +95,7 @@ int main(int argc, char* argv[])
                   .arg(simulator.port())
                   .toLatin1());
     const int status = app.exec();
-    out.write("treadmill-sim stopped");
     // A stalled reader of standard output must not keep the simulator from exiting.
-    out.finish(2000);
+    out.finish(2000, "treadmill-sim stopped");
     return status;
 }
