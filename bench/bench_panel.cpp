@@ -207,7 +207,7 @@ int memory(bool panel, int rounds)
                 QCoreApplication::processEvents();
         };
         Controls(ambulon).host->setPlainText("127.0.0.1");
-        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) { });
         run(50);
         const long rss = statusField("VmRSS:");
         const size_t heap = mallinfo2().uordblks;

@@ -31,8 +31,12 @@ test "$bound" -eq 5
 cpack --config "$build/CPackConfig.cmake" -B "$work/package" >/dev/null
 depends=$(dpkg-deb -f "$work"/package/*.deb Depends)
 echo "package depends: $depends"
-for needed in libqt5core5a libqt5gui5 libqt5widgets5 libqt5network5; do
-    grep -q "$needed" <<<"$depends"
+# Each Qt library the panel links to, by the package that holds it here (Debian
+# 13 renamed them for 64-bit time: libqt5core5t64 where Debian 12 has libqt5core5a).
+for lib in Core Gui Widgets Network; do
+    file=$(ldd "$build/bin/ambulon" | awk -v l="libQt5$lib.so.5" '$1 == l { print $3 }')
+    needed=$(dpkg-query -S "$(readlink -f "$file")" | cut -d: -f1)
+    grep -qw "$needed" <<<"$depends" || { echo "package does not depend on $needed" >&2; exit 1; }
 done
 contents=$(dpkg-deb -c "$work"/package/*.deb)
 grep -q './usr/lib/ambulon/libvelorun.so' <<<"$contents"
