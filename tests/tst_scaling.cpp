@@ -1,6 +1,7 @@
-// The panel on a display of AMBULON_TEST_DPI dots per inch (96, 144 and 192 each
-// get a run on their own virtual display, or under Wine a Windows DPI): with Qt's scaling the
-// window grows with the display, and a label that shows its whole text at 96 dpi shows it here.
+// The panel on a display it must scale to AMBULON_TEST_DPI dots per inch (96, 144 and 192
+// each get a run on their own virtual display, or under Wine a Windows DPI): with Qt's scaling
+// the window grows with the display, and a label that shows its whole text at 96 dpi shows it
+// here.
 #include "testsupport.h"
 
 #include <QImage>
@@ -33,7 +34,7 @@ private:
 void tst_Scaling::initTestCase()
 {
     scale = qEnvironmentVariableIntValue("AMBULON_TEST_DPI") / 96.0;
-    QVERIFY2(scale > 0, "set AMBULON_TEST_DPI to the display's dots per inch");
+    QVERIFY2(scale > 0, "set AMBULON_TEST_DPI to the density the panel scales to");
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
 }
