@@ -6,12 +6,6 @@ add_test(NAME windows_package COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows-p
   ${package}.zip ${CMAKE_OBJDUMP} ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
 set_tests_properties(windows_package PROPERTIES LABELS "windows;package")
 
-# Where the end-to-end test clicks, measured on the Windows panel itself.
-add_executable(e2e_layout e2e_layout.cpp testsupport.h)
-# Qt Test's headers only: it runs where Qt5Test.dll is not.
-target_link_libraries(e2e_layout PRIVATE ambulon_window)
-target_include_directories(e2e_layout PRIVATE $<TARGET_PROPERTY:Qt5::Test,INTERFACE_INCLUDE_DIRECTORIES>)
-
 set(checks ${CMAKE_CURRENT_SOURCE_DIR}/wine-checks.sh)
 # The Linux build holds the end-to-end driver and the simulator it runs against.
 set(AMBULON_LINUX_BUILD "" CACHE PATH "The Linux build folder, for the Windows end-to-end test")
