@@ -40,6 +40,10 @@ grep -q 'GNU LESSER GENERAL PUBLIC LICENSE' licenses/LGPL-3.txt
 grep -q '^    source: qtbase-opensource-src ' licenses/Qt.txt
 grep -q 'GCC RUNTIME LIBRARY EXCEPTION' licenses/MinGW-w64-runtime.txt
 grep -qi 'winpthreads' licenses/MinGW-w64-runtime.txt
+# Every DLL not built here has a notice that names it.
+while read -r dll; do
+    [ "$dll" = velorun.dll ] || grep -rqF "${dll#*/}" licenses || { echo "no notice names $dll"; exit 1; }
+done < <(find . -name '*.dll' | sed 's|^\./||')
 for text in Zlib libpng FTL Harfbuzz BSD-3-clause; do
     grep -q "^License: $text\$" licenses/Qt.txt || { echo "licenses/Qt.txt lacks the $text licence"; exit 1; }
 done
