@@ -51,5 +51,11 @@ for file in "${library#"$work/prefix/"}" share/icons/hicolor/scalable/apps/ambul
     share/man/man1/treadmill-sim.1.gz "share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml"; do
     grep -q " \./usr/$file\$" <<<"$contents" || { echo "package lacks /usr/$file" >&2; exit 1; }
 done
+# Stripped binaries, and no maintainer scripts: the private library needs no ldconfig.
+dpkg-deb -x "$work"/package/ambulon_*.deb "$work/unpacked"
+for binary in usr/bin/treadmill-sim "usr/${library#"$work/prefix/"}" "$(dirname "usr/${library#"$work/prefix/"}")/ambulon"; do
+    ! readelf -S "$work/unpacked/$binary" | grep -q ' \.symtab\| \.debug_info' || { echo "$binary is not stripped" >&2; exit 1; }
+done
+! dpkg-deb -I "$work"/package/ambulon_*.deb | grep -qw 'postinst\|postrm' || { echo "package has maintainer scripts" >&2; exit 1; }
 # The labels' face comes with the package.
 grep -q 'fonts-liberation2' <<<"$depends"
