@@ -24,6 +24,7 @@ test -f "$work/prefix/share/icons/hicolor/scalable/apps/$icon.svg"
 
 # glibc reports each symbol it binds, those looked up at run time included.
 cd "$work"
+: >"$work/bindings.log"
 LD_DEBUG=bindings QT_QPA_PLATFORM=offscreen "$work/prefix/bin/ambulon" 2>"$work/bindings.log" &
 panel=$!
 for _ in $(seq 100); do
