@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and checks the installed panel:
-# it starts, and binds the five entry points of the library installed beside it.
-# Then builds the Debian package and checks its Qt runtime dependencies.
+# it starts, and binds the five entry points of the library installed beside it;
+# its desktop entry and AppStream metadata pass their validators. Then builds
+# the Debian package and checks what it holds and its Qt runtime dependencies.
 set -euo pipefail
 build=$1
 work=$(mktemp -d)
@@ -9,14 +10,21 @@ panel=
 trap '[ -n "$panel" ] && kill "$panel" 2>/dev/null; rm -rf "$work"' EXIT
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-library="$work/prefix/lib/ambulon/libvelorun.so"
+library=$(readlink -f "$work/prefix/bin/ambulon" | xargs dirname)/libvelorun.so
 test -x "$work/prefix/bin/ambulon" && test -f "$library" && test -x "$work/prefix/bin/treadmill-sim"
-desktop="$work/prefix/share/applications/ambulon.desktop"
+# The desktop entry is named by the AppStream ID its metadata launches.
+metainfo=$(echo "$work"/prefix/share/metainfo/*.metainfo.xml)
+id=$(basename "$metainfo" .metainfo.xml)
+desktop="$work/prefix/share/applications/$id.desktop"
+desktop-file-validate "$desktop"
+appstreamcli validate --no-net "$metainfo"
+grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo"
 icon=$(sed -n 's/^Icon=//p' "$desktop")
 test -f "$work/prefix/share/icons/hicolor/scalable/apps/$icon.svg"
 
 # glibc reports each symbol it binds, those looked up at run time included.
 cd "$work"
+: >"$work/bindings.log"
 LD_DEBUG=bindings QT_QPA_PLATFORM=offscreen "$work/prefix/bin/ambulon" 2>"$work/bindings.log" &
 panel=$!
 for _ in $(seq 100); do
@@ -29,7 +37,7 @@ echo "installed panel bound $bound entry points of $library"
 test "$bound" -eq 5
 
 cpack --config "$build/CPackConfig.cmake" -B "$work/package" >/dev/null
-depends=$(dpkg-deb -f "$work"/package/*.deb Depends)
+depends=$(dpkg-deb -f "$work"/package/ambulon_*.deb Depends)
 echo "package depends: $depends"
 # Each Qt library the panel links to, by the package that holds it here (Debian
 # 13 renamed them for 64-bit time: libqt5core5t64 where Debian 12 has libqt5core5a).
@@ -38,8 +46,17 @@ for lib in Core Gui Widgets Network; do
     needed=$(dpkg-query -S "$(readlink -f "$file")" | cut -d: -f1)
     grep -qw "$needed" <<<"$depends" || { echo "package does not depend on $needed" >&2; exit 1; }
 done
-contents=$(dpkg-deb -c "$work"/package/*.deb)
-grep -q './usr/lib/ambulon/libvelorun.so' <<<"$contents"
-grep -q './usr/share/icons/hicolor/scalable/apps/ambulon.svg' <<<"$contents"
+contents=$(dpkg-deb -c "$work"/package/ambulon_*.deb)
+for file in "${library#"$work/prefix/"}" share/icons/hicolor/scalable/apps/ambulon.svg \
+    share/doc/ambulon/copyright share/doc/ambulon/changelog.gz share/man/man1/ambulon.1.gz \
+    share/man/man1/treadmill-sim.1.gz "share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml"; do
+    grep -q " \./usr/$file\$" <<<"$contents" || { echo "package lacks /usr/$file" >&2; exit 1; }
+done
+# Stripped binaries, and no maintainer scripts: the private library needs no ldconfig.
+dpkg-deb -x "$work"/package/ambulon_*.deb "$work/unpacked"
+for binary in usr/bin/treadmill-sim "usr/${library#"$work/prefix/"}" "$(dirname "usr/${library#"$work/prefix/"}")/ambulon"; do
+    ! readelf -S "$work/unpacked/$binary" | grep -q ' \.symtab\| \.debug_info' || { echo "$binary is not stripped" >&2; exit 1; }
+done
+! dpkg-deb -I "$work"/package/ambulon_*.deb | grep -qw 'postinst\|postrm' || { echo "package has maintainer scripts" >&2; exit 1; }
 # The labels' face comes with the package.
 grep -q 'fonts-liberation2' <<<"$depends"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks the Windows zip: one folder holding exactly the panel, its library,
-# the simulator, the Qt and MinGW runtime DLLs they load, the Qt plugins and
-# README.txt; every DLL that any of them imports is in the zip or is a Windows
+# the simulator, the Qt and MinGW runtime DLLs they load, the Qt plugins,
+# README.txt, the project's licence and the third-party notices; every DLL that any of them imports is in the zip or is a Windows
 # system DLL; and no file names a path of the build machine.
 #   windows-package.sh ZIP OBJDUMP SOURCE_DIR BUILD_DIR
 set -euo pipefail
@@ -13,7 +13,8 @@ unzip -q "$zip" -d "$work"
 top=$(basename "$zip" .zip)
 [ "$(ls "$work")" = "$top" ] || { echo "the zip must hold the one folder $top"; exit 1; }
 cd "$work/$top"
-expected="Qt5Core.dll
+expected="LICENSE.txt
+Qt5Core.dll
 Qt5Gui.dll
 Qt5Network.dll
 Qt5Widgets.dll
@@ -22,12 +23,30 @@ ambulon.exe
 libgcc_s_seh-1.dll
 libstdc++-6.dll
 libwinpthread-1.dll
+licenses/GPL-3.txt
+licenses/LGPL-3.txt
+licenses/MinGW-w64-runtime.txt
+licenses/Qt.txt
 platforms/qwindows.dll
 styles/qwindowsvistastyle.dll
 treadmill-sim.exe
 velorun.dll"
 actual=$(find . -type f | sed 's|^\./||' | LC_ALL=C sort)
 [ "$actual" = "$expected" ] || { diff <(echo "$expected") <(echo "$actual"); exit 1; }
+
+# The notices hold the licences they name, and where Qt came from.
+grep -q 'MIT License' LICENSE.txt
+grep -q 'GNU LESSER GENERAL PUBLIC LICENSE' licenses/LGPL-3.txt
+grep -q '^    source: qtbase-opensource-src ' licenses/Qt.txt
+grep -q 'GCC RUNTIME LIBRARY EXCEPTION' licenses/MinGW-w64-runtime.txt
+grep -qi 'winpthreads' licenses/MinGW-w64-runtime.txt
+# Every DLL not built here has a notice that names it.
+while read -r dll; do
+    [ "$dll" = velorun.dll ] || grep -rqF "${dll#*/}" licenses || { echo "no notice names $dll"; exit 1; }
+done < <(find . -name '*.dll' | sed 's|^\./||')
+for text in Zlib libpng FTL Harfbuzz BSD-3-clause; do
+    grep -q "^License: $text\$" licenses/Qt.txt || { echo "licenses/Qt.txt lacks the $text licence"; exit 1; }
+done
 
 # A console program, so that the trace line reaches the console.
 grep -q 'Subsystem.*(Windows CUI)' <<<"$("$objdump" -p ambulon.exe)"

@@ -6,6 +6,16 @@ add_test(NAME windows_package COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows-p
   ${package}.zip ${CMAKE_OBJDUMP} ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
 set_tests_properties(windows_package PROPERTIES LABELS "windows;package")
 
+# The Qt whose DLLs go into the zip was built with every patch of Debian's
+# series for its source version, security fixes included: its BUILDINFO.txt
+# names each patch the project expects.
+add_test(NAME qt_patches COMMAND bash -c [[
+  missing=$(LC_ALL=C comm -13 <(sed -n 's/^patch: //p' "$1" | LC_ALL=C sort) <(LC_ALL=C sort "$2"))
+  [ -z "$missing" ] || { echo "$1 lacks the patches:" $missing; exit 1; }
+  echo "$1 has all $(wc -l <"$2") patches of $2"]]
+  qt_patches ${AMBULON_QT_PREFIX}/BUILDINFO.txt ${PROJECT_SOURCE_DIR}/windows/qt5-patches.txt)
+set_tests_properties(qt_patches PROPERTIES LABELS "windows;package")
+
 set(checks ${CMAKE_CURRENT_SOURCE_DIR}/wine-checks.sh)
 # The Linux build holds the end-to-end driver and the simulator it runs against.
 set(AMBULON_LINUX_BUILD "" CACHE PATH "The Linux build folder, for the Windows end-to-end test")
