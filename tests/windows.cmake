@@ -3,7 +3,7 @@
 set(package ${CMAKE_BINARY_DIR}/ambulon-${PROJECT_VERSION}-win64)
 
 add_test(NAME windows_package COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows-package.sh
-  ${package}.zip ${CMAKE_OBJDUMP} ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+  ${package}.zip ${CMAKE_OBJDUMP} ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR} ${PROJECT_VERSION} ${AMBULON_VENDOR})
 set_tests_properties(windows_package PROPERTIES LABELS "windows;package")
 
 # Where the end-to-end test clicks, measured on the Windows panel itself.
