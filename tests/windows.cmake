@@ -39,3 +39,8 @@ set_tests_properties(upgrade_old_installer PROPERTIES FIXTURES_SETUP upgrade LAB
 wine_test(wine_upgrade WORKDIR ${CMAKE_BINARY_DIR} LABELS package
   COMMAND --unix bash ${checks} upgrade ${old}/ambulon-0.0.1-win64.exe ${package}.exe ${PROJECT_VERSION})
 set_tests_properties(wine_upgrade PROPERTIES FIXTURES_REQUIRED "wine;upgrade")
+
+# Authenticode signing, with a certificate made for the test.
+add_test(NAME windows_signing COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/signing.sh
+  ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+set_tests_properties(windows_signing PROPERTIES LABELS "windows;package")
