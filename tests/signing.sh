@@ -24,4 +24,4 @@ for file in signed/*.exe signed/tree/*/ambulon.exe signed/tree/*/treadmill-sim.e
     echo "signed and verified: ${file#signed/}"
 done
 if verify unsigned/*/ambulon.exe; then echo "the build's own zip was signed"; exit 1; fi
-echo "$(osslsigncode --version | head -1)"
+osslsigncode --version | head -1
