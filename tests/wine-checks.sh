@@ -74,7 +74,10 @@ installer)
     test -f "$installed/platforms/qwindows.dll" && test -f "$installed/README.txt"
     # The import library is for building against the library, not for a lab PC.
     test ! -e "$installed/lib"
-    find "$WINEPREFIX/drive_c" -iname 'Ambulon.lnk' | grep -q .
+    # The Start-menu entry starts the installed panel.
+    lnk=$(find "$WINEPREFIX/drive_c" -iname 'Ambulon.lnk')
+    strings -a "$lnk" | grep -qxF 'C:\Program Files\Ambulon\ambulon.exe' ||
+        { echo "the Start-menu entry points elsewhere: $(strings -a "$lnk" | grep -i 'ambulon.exe')"; exit 1; }
     wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | grep -qi ambulon
     echo "installed: $(cd "$installed" && find . -type f | wc -l) files, a Start-menu entry, an uninstaller"
 
