@@ -7,8 +7,9 @@
 #   wine-checks.sh planted ZIP PLANT_DLL  a velorun.dll planted in the folder the
 #       panel starts in is never loaded: Wine's own loader trace (+loaddll) says
 #       which one was
-#   wine-checks.sh installer EXE  silent install, the panel started from the
-#       installed folder, silent uninstall leaving nothing behind
+#   wine-checks.sh installer EXE  silent install (no import library, a
+#       Start-menu entry that points at the installed panel), the panel started
+#       from the installed folder, silent uninstall leaving nothing behind
 #   wine-checks.sh upgrade OLD_EXE NEW_EXE  the older installer (which ships
 #       obsolete.txt), then the newer one over it, both silent: one Add/Remove
 #       entry, of the newer version, one Start-menu entry, obsolete.txt gone
