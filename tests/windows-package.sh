@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Checks the Windows zip: one folder holding exactly the panel, its library,
 # the simulator, the Qt and MinGW runtime DLLs they load, the Qt plugins,
-# README.txt, the project's licence and the third-party notices; every DLL that any of them imports is in the zip or is a Windows
-# system DLL; and no file names a path of the build machine.
-#   windows-package.sh ZIP OBJDUMP SOURCE_DIR BUILD_DIR
+# README.txt, the project's licence and the third-party notices; every DLL
+# that any of them imports is in the zip or is a Windows system DLL; no file
+# names a path of the build machine; the panel carries the icon, and the
+# programs and the library carry the project's version.
+#   windows-package.sh ZIP OBJDUMP SOURCE_DIR BUILD_DIR VERSION COMPANY
 set -euo pipefail
-zip=$1 objdump=$2 source=$3 build=$4
+zip=$1 objdump=$2 source=$3 build=$4 version=$5 company=$6
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 unzip -q "$zip" -d "$work"
@@ -64,6 +66,28 @@ while read -r binary; do
         status=1
     done
 done < <(find . -name '*.exe' -o -name '*.dll')
+
+# The version resource as Explorer's Properties show it: each name is a UTF-16
+# string, its value the next one.
+for binary in ambulon.exe treadmill-sim.exe velorun.dll; do
+    strings=$(wrestool -x --raw --type=16 "$binary" | strings -e l -n 1)
+    value() { awk -v name="$1" 'found { print; exit } $0 == name { found = 1 }' <<<"$strings"; }
+    shown=
+    for name in FileVersion ProductVersion ProductName CompanyName FileDescription LegalCopyright \
+        OriginalFilename; do
+        shown+="$name=$(value $name); "
+    done
+    echo "$binary: $shown"
+    for expected in "FileVersion=$version;" "ProductVersion=$version;" "ProductName=Ambulon;" \
+        "CompanyName=$company;" "OriginalFilename=$binary;" "LegalCopyright=Copyright " "FileDescription=Ambulon "; do
+        grep -qF "$expected" <<<"$shown" || { echo "$binary: no $expected"; status=1; }
+    done
+done
+# The icon Qt gives the panel's windows, with every size Windows asks for.
+wrestool -x --type=14 --name=IDI_ICON1 ambulon.exe >"$work/icon.ico"
+sizes=$(icotool -l "$work/icon.ico" | sed 's/.*--width=\([0-9]*\).*/\1/' | sort -n | tr '\n' ' ')
+echo "ambulon.exe: IDI_ICON1 of $sizes px"
+[ "$sizes" = "16 24 32 48 256 " ] || status=1
 
 for path in "$source" "$build"; do
     if grep -rlF "$path" .; then

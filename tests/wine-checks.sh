@@ -7,8 +7,12 @@
 #   wine-checks.sh planted ZIP PLANT_DLL  a velorun.dll planted in the folder the
 #       panel starts in is never loaded: Wine's own loader trace (+loaddll) says
 #       which one was
-#   wine-checks.sh installer EXE  silent install, the panel started from the
-#       installed folder, silent uninstall leaving nothing behind
+#   wine-checks.sh installer EXE  silent install (no import library, a
+#       Start-menu entry that points at the installed panel), the panel started
+#       from the installed folder, silent uninstall leaving nothing behind
+#   wine-checks.sh upgrade OLD_EXE NEW_EXE  the older installer (which ships
+#       obsolete.txt), then the newer one over it, both silent: one Add/Remove
+#       entry, of the newer version, one Start-menu entry, obsolete.txt gone
 set -euo pipefail
 # Only the DLLs shipped beside the programs count here.
 unset WINEPATH
@@ -69,7 +73,12 @@ installer)
     installed="$WINEPREFIX/drive_c/Program Files/Ambulon"
     test -f "$installed/ambulon.exe" && test -f "$installed/velorun.dll"
     test -f "$installed/platforms/qwindows.dll" && test -f "$installed/README.txt"
-    find "$WINEPREFIX/drive_c" -iname 'Ambulon.lnk' | grep -q .
+    # The import library is for building against the library, not for a lab PC.
+    test ! -e "$installed/lib"
+    # The Start-menu entry starts the installed panel.
+    lnk=$(find "$WINEPREFIX/drive_c" -iname 'Ambulon.lnk')
+    strings -a "$lnk" | grep -qxF 'C:\Program Files\Ambulon\ambulon.exe' ||
+        { echo "the Start-menu entry points elsewhere: $(strings -a "$lnk" | grep -i 'ambulon.exe')"; exit 1; }
     wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | grep -qi ambulon
     echo "installed: $(cd "$installed" && find . -type f | wc -l) files, a Start-menu entry, an uninstaller"
 
@@ -95,6 +104,33 @@ installer)
     # NSIS runs the uninstaller from a copy in %TEMP%, which stays there (Windows
     # removes temporary files in its own time); nothing of the panel does.
     echo "uninstalled: no file of the panel, no shortcut, no uninstall entry left"
+    ;;
+upgrade)
+    key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+    installed="$WINEPREFIX/drive_c/Program Files/Ambulon"
+    # What Add/Remove Programs and the Start menu would show.
+    state() {
+        echo "$1: $(wine reg query "$key" /s | tr -d '\r' | grep -ci 'DisplayName.*Ambulon') Add/Remove entry;" \
+            "$(find "$WINEPREFIX/drive_c" -iname 'Ambulon.lnk' | wc -l) Start-menu entry;" \
+            "$(cd "$installed" && find . -type f | LC_ALL=C sort | tr '\n' ' ')"
+        wine reg query "$key\\Ambulon" | tr -d '\r' |
+            grep -E 'Display(Name|Version|Icon)|Publisher|EstimatedSize' | sed 's/^ */    /'
+    }
+    wine "$1" /S
+    wineserver -w
+    state before
+    test -f "$installed/obsolete.txt"
+    wine "$2" /S
+    wineserver -w
+    after=$(state after)
+    echo "$after"
+    grep -q '^after: 1 Add/Remove entry; 1 Start-menu entry;' <<<"$after"
+    grep -q "DisplayVersion.*$3\$" <<<"$after"
+    grep -q 'EstimatedSize.*0x[1-9a-f]' <<<"$after"
+    grep -qi 'DisplayIcon.*ambulon\.exe' <<<"$after"
+    grep -q 'Publisher' <<<"$after"
+    test -f "$installed/ambulon.exe"
+    if [ -e "$installed/obsolete.txt" ]; then echo "the older version's obsolete.txt is left"; exit 1; fi
     ;;
 *)
     echo "unknown check $what" >&2
