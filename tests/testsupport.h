@@ -48,7 +48,7 @@ struct AmbulonProbe
     static QAbstractSocket* socket(const Ambulon& w) { return w.socket; }
 };
 
-// The control that stands right after the label reading `text` in its row.
+// The control that stands right after the label reading `text` in its row, or null.
 template<typename T> T* besideLabel(const QWidget* window, const QString& text)
 {
     for (QLabel* label : window->findChildren<QLabel*>()) {
@@ -69,6 +69,15 @@ inline QPushButton* button(const QWidget* window, const QString& text)
     return nullptr;
 }
 
+// In a test function: declares `name` as the control beside the label `text`
+// (or the button reading it), or fails the test, naming the control.
+#define BESIDE_LABEL(T, name, window, text)                                                        \
+    T* const name = besideLabel<T>(window, text);                                                  \
+    QVERIFY2(name, qPrintable(QStringLiteral("no " #T " beside the label \"%1\"").arg(text)))
+#define BUTTON(name, window, text)                                                                 \
+    QPushButton* const name = button(window, text);                                                \
+    QVERIFY2(name, qPrintable(QStringLiteral("no button \"%1\"").arg(text)))
+
 struct Panel
 {
     explicit Panel(const Ambulon& w)
@@ -82,7 +91,22 @@ struct Panel
     {
     }
 
-    bool complete() const { return host && port && library && tcp && udp && connect && disconnect; }
+    // The labels and buttons of the controls not found, for a test's failure message.
+    QString missing() const
+    {
+        QStringList names;
+        const std::pair<const void*, const char*> all[] = {{host, "Host: "},
+                                                           {port, "Port: "},
+                                                           {library, "Use Treadmill Library"},
+                                                           {tcp, "TCP: "},
+                                                           {udp, "UDP: "},
+                                                           {connect, "Connect"},
+                                                           {disconnect, "Disconnect"}};
+        for (const auto& [control, name] : all)
+            if (!control)
+                names << QString("\"%1\"").arg(name);
+        return names.isEmpty() ? QString() : "no control for " + names.join(", ");
+    }
 
     // Fills the page as an operator would; `transport` is "TCP", "UDP" or "" for neither.
     void fill(const QString& hostText, const QString& portText, const QString& transport,
@@ -161,7 +185,36 @@ inline void closeBoxes()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
+// A fresh window for each test function, shown and exposed, with every control
+// the suites find by label; for init() and cleanup().
+inline void openTestWindow(Ambulon*& window)
+{
+    window = new Ambulon();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    const QString missing = Panel(*window).missing();
+    QVERIFY2(missing.isEmpty(), qPrintable(missing));
+    QStringList absent;
+    for (const char* label :
+         {"Acceleration: ", "Deceleration: ", "Left acceleration: ", "Left deceleration: ",
+          "Right acceleration: ", "Right deceleration: "})
+        if (!besideLabel<QWidget>(window, label))
+            absent << label;
+    if (!button(window, "Mirror Left to Right"))
+        absent << "Mirror Left to Right";
+    QVERIFY2(absent.isEmpty(), qPrintable("no control for \"" + absent.join("\", \"") + '"'));
+}
+
+inline void closeTestWindow(Ambulon*& window)
+{
+    closeBoxes();
+    delete window;
+    window = nullptr;
+}
+
 // Redirects standard output (the C and C++ streams alike) to a file while alive.
+// Qt Test reports to standard output too: when the test has failed by the time
+// the capture ends, what it took goes out after all, the failure among it.
 class StdoutCapture
 {
 public:
@@ -177,6 +230,11 @@ public:
         flush();
         dup2(saved, stdoutFd);
         close(saved);
+        if (QTest::currentTestFailed()) {
+            const QByteArray taken = text();
+            std::fwrite(taken.constData(), 1, size_t(taken.size()), stdout);
+            std::fflush(stdout);
+        }
     }
     QByteArray text()
     {

@@ -74,6 +74,7 @@ void tst_Binding::libraryModeConnect()
     Ambulon window;
     window.show();
     const Panel panel(window);
+    QVERIFY2(panel.missing().isEmpty(), qPrintable(panel.missing()));
     const QString port = transport == "UDP" ? "70000" : QString::number(refusedPort());
     panel.fill("127.0.0.1", port, transport, true);
     QTest::mouseClick(panel.connect, Qt::LeftButton);
