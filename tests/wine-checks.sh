@@ -43,6 +43,10 @@ e2e)
     # to the debugger: this asks for standard error all the same. Wine passes no
     # QT_ variable from Linux, so it goes into the Windows environment.
     wine reg add 'HKCU\Environment' /v QT_FORCE_STDERR_LOGGING /t REG_SZ /d 1 /f >/dev/null
+    # The clicks land at the client area's positions counted from the X window's
+    # corner: the window must be the client area alone, its frame left to a
+    # window manager (wine-run turns that off for speed), as on a desktop.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d Y /f >/dev/null
     AMBULON_E2E_PANEL="$folder/ambulon.exe" AMBULON_E2E_LAYOUT="$folder/$(basename "$3")" \
         QT_QPA_PLATFORM=xcb "$2/bin/tst_e2e"
     ;;
