@@ -14,6 +14,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabBar>
@@ -319,6 +320,24 @@ inline QString libraryFileName()
     return QStringLiteral("libvelorun.so");
 #endif
 }
+
+#if defined(AMBULON_TESTS_DIR)
+// The X window that process `pid` shows, once it does (tests/wait-for-window);
+// empty, with what went wrong in `failure`, when none shows within `seconds`.
+inline QByteArray waitForWindow(qint64 pid, int seconds, QString* failure)
+{
+    QProcess wait;
+    wait.start(AMBULON_TESTS_DIR "/wait-for-window",
+               {QString::number(pid), QString::number(seconds)});
+    if (!wait.waitForFinished((seconds + 10) * 1000))
+        wait.kill();
+    const QByteArray window = wait.readAllStandardOutput().trimmed();
+    if (wait.exitStatus() != QProcess::NormalExit || wait.exitCode() != 0 || window.isEmpty())
+        *failure = "wait-for-window " + wait.errorString() + ": "
+            + QString::fromLocal8Bit(wait.readAllStandardError());
+    return window;
+}
+#endif
 
 // For a test that shows the window on a real display or starts the panel: the
 // panel's own display scaling, and no GL. The panel draws nothing with OpenGL;

@@ -167,16 +167,10 @@ void tst_EndToEnd::connectAndExit()
     else
         panel.start("wine", {windowsPanel});
     QVERIFY(panel.waitForStarted());
-    // A variable: QTRY_ macros do not parenthesise their timeout argument.
-    const int startTimeout = windowsPanel.isEmpty() ? 10000 : 60000;
-    // The search fails until the window shows.
-    QByteArray window;
-    QTRY_VERIFY_WITH_TIMEOUT(
-        run("xdotool", {"search", "--onlyvisible", "--pid", QString::number(panel.processId())},
-            &window)
-            .isEmpty(),
-        startTimeout);
-    window = window.split('\n').value(0);
+    const int startSeconds = windowsPanel.isEmpty() ? 10 : 60;
+    QString failure;
+    const QByteArray window = waitForWindow(panel.processId(), startSeconds, &failure);
+    QVERIFY2(!window.isEmpty(), qPrintable(failure));
     QByteArray geometry;
     SUCCEEDS(run("xdotool", {"getwindowgeometry", "--shell", window}, &geometry));
     origin = QPoint(QRegularExpression("X=(\\d+)").match(geometry).captured(1).toInt(),

@@ -14,6 +14,7 @@ set -euo pipefail
 unset WINEPATH
 what=$1
 shift
+tests=$(cd "$(dirname "$0")" && pwd)
 work=$PWD/wine-$what
 rm -rf "$work"
 mkdir -p "$work"
@@ -21,17 +22,6 @@ mkdir -p "$work"
 unpack() {
     unzip -q "$1" -d "$work/unpacked"
     echo "$work/unpacked/$(basename "$1" .zip)"
-}
-
-# wait_for_window PID: true once the process shows a window.
-wait_for_window() {
-    local _
-    for _ in $(seq 300); do
-        xdotool search --onlyvisible --pid "$1" >/dev/null 2>&1 && return 0
-        kill -0 "$1" 2>/dev/null || return 1
-        sleep 0.2
-    done
-    return 1
 }
 
 case $what in
@@ -57,7 +47,7 @@ planted)
     cd "$work/start"
     WINEDEBUG=+loaddll wine "$folder/ambulon.exe" 2>"$work/loaddll.log" &
     panel=$!
-    wait_for_window "$panel"
+    "$tests/wait-for-window" "$panel" 60 >/dev/null
     kill "$panel"
     wait "$panel" 2>/dev/null || true
     loaded=$(grep -i 'velorun\.dll' "$work/loaddll.log" || true)
@@ -79,7 +69,7 @@ installer)
 
     (cd "$work" && wine "C:\\Program Files\\Ambulon\\ambulon.exe") &
     panel=$!
-    wait_for_window "$panel"
+    "$tests/wait-for-window" "$panel" 60 >/dev/null
     kill "$panel"
     wait "$panel" 2>/dev/null || true
     wineserver -k
