@@ -1,5 +1,7 @@
 // Helpers shared by the tests: finding the panel's controls the way an operator
-// sees them, reading standard output and Qt's message log, and loopback peers.
+// sees them (a missing one fails the test by name), a fresh window per test
+// function, waiting for a started panel's window, reading standard output and
+// Qt's message log, and loopback peers.
 #ifndef TESTSUPPORT_H
 #define TESTSUPPORT_H
 
