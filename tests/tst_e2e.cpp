@@ -20,11 +20,12 @@ QString bin(const QString& name)
 
 // Runs an outside tool; returns what went wrong (with what the tool printed),
 // or nothing, and its output in `out`.
-QString run(const QString& program, const QStringList& arguments, QByteArray* out = nullptr)
+QString run(const QString& program, const QStringList& arguments, QByteArray* out = nullptr,
+            int msecs = 10000)
 {
     QProcess p;
     p.start(program, arguments);
-    if (!p.waitForFinished(10000))
+    if (!p.waitForFinished(msecs))
         p.kill();
     const QByteArray printed = p.readAllStandardOutput().trimmed();
     if (out)
@@ -86,10 +87,10 @@ void tst_EndToEnd::initTestCase()
 {
     QVERIFY2(QGuiApplication::platformName() == "xcb", "run on an X display (xvfb-run)");
     if (!windowsPanel.isEmpty()) {
-        QProcess layout;
-        layout.start("wine", {QString::fromLocal8Bit(qgetenv("AMBULON_E2E_LAYOUT"))});
-        QVERIFY(layout.waitForFinished(60000));
-        for (const QByteArray& line : layout.readAllStandardOutput().split('\n')) {
+        QByteArray layout;
+        SUCCEEDS(
+            run("wine", {QString::fromLocal8Bit(qgetenv("AMBULON_E2E_LAYOUT"))}, &layout, 60000));
+        for (const QByteArray& line : layout.split('\n')) {
             const QList<QByteArray> f = line.trimmed().split(' ');
             if (f.size() == 3)
                 at[f[0]] = QPoint(f[1].toInt(), f[2].toInt());
