@@ -5,6 +5,8 @@
 //   bench_panel memory panel|bare [N]   peak resident memory after start-up; with N, growth
 //                               after N Connects
 //   bench_panel idle panel|bare up and painted, then idle until killed
+//   bench_panel once panel|bare one start, first paint and quit, for a whole-process
+//                               count of instructions (callgrind)
 #include "Ambulon.h"
 
 #include <QApplication>
@@ -247,6 +249,10 @@ int main(int argc, char* argv[])
         return memory(args.value(2) == "panel", args.value(3, "0").toInt());
     if (what == "idle")
         return idle(args.value(2) == "panel");
-    std::fprintf(stderr, "usage: bench_panel startup|connect|memory|idle ...\n");
+    if (what == "once") {
+        startOnce(args.value(2) == "panel");
+        return 0;
+    }
+    std::fprintf(stderr, "usage: bench_panel startup|connect|memory|idle|once ...\n");
     return 2;
 }

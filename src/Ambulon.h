@@ -21,7 +21,8 @@ class QRadioButton;
 class QTabWidget;
 class QVBoxLayout;
 
-// What a setpoint dispatch is about; connected() sends SetpointsOnConnect.
+// What a setpoint dispatch is about; connected() sends SetpointsOnConnect when
+// UDP is checked.
 enum SetpointType { SetpointsDefault = 0, SetpointsOnConnect = 1 };
 
 // Turns on Qt's scaling for high-density displays; call it before the

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and checks the installed panel:
-# it starts, and binds the five entry points of the library installed beside it;
-# its desktop entry and AppStream metadata pass their validators. Then builds
-# the Debian package and checks what it holds and its Qt runtime dependencies.
+# it starts, and binds each entry point (tests/entrypoints.h) of the library
+# installed beside it; its desktop entry and AppStream metadata pass their
+# validators. Then builds the Debian package and checks what it holds and its
+# Qt runtime dependencies.
 set -euo pipefail
 build=$1
 work=$(mktemp -d)
@@ -22,19 +23,23 @@ grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo"
 icon=$(sed -n 's/^Icon=//p' "$desktop")
 test -f "$work/prefix/share/icons/hicolor/scalable/apps/$icon.svg"
 
+entry_points=$(grep -o 'X(VELORUN_[A-Za-z0-9]*' "$(dirname "$0")/entrypoints.h" | cut -c3- | sort)
+count=$(wc -l <<<"$entry_points")
+
 # glibc reports each symbol it binds, those looked up at run time included.
 cd "$work"
 : >"$work/bindings.log"
 LD_DEBUG=bindings QT_QPA_PLATFORM=offscreen "$work/prefix/bin/ambulon" 2>"$work/bindings.log" &
 panel=$!
 for _ in $(seq 100); do
-    bound=$(grep -c "to $library .*symbol \`VELORUN_" "$work/bindings.log" || true)
-    [ "$bound" -ge 5 ] && break
+    bound=$(grep -o "to $library .*symbol \`VELORUN_[A-Za-z0-9]*" "$work/bindings.log" |
+        sed 's/.*`//' | sort -u || true)
+    [ "$bound" = "$entry_points" ] && break
     sleep 0.1
 done
 kill -0 "$panel" # still running
-echo "installed panel bound $bound entry points of $library"
-test "$bound" -eq 5
+echo "installed panel bound $(grep -c . <<<"$bound") of the $count entry points of $library"
+test "$bound" = "$entry_points"
 
 cpack --config "$build/CPackConfig.cmake" -B "$work/package" >/dev/null
 depends=$(dpkg-deb -f "$work"/package/ambulon_*.deb Depends)

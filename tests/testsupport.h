@@ -1,5 +1,7 @@
 // Helpers shared by the tests: finding the panel's controls the way an operator
-// sees them, reading standard output and Qt's message log, and loopback peers.
+// sees them (a missing one fails the test by name), a fresh window per test
+// function, waiting for a started panel's window, reading standard output and
+// Qt's message log, and loopback peers.
 #ifndef TESTSUPPORT_H
 #define TESTSUPPORT_H
 
@@ -14,6 +16,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabBar>
@@ -38,6 +41,7 @@
 // The window's hidden state that no widget shows.
 struct AmbulonProbe
 {
+    // The entry point the window bound, by its place in tests/entrypoints.h.
     static QFunctionPointer entryPoint(const Ambulon& w, int i)
     {
         const QFunctionPointer all[] = {reinterpret_cast<QFunctionPointer>(w.initializeFn),
@@ -48,7 +52,7 @@ struct AmbulonProbe
     static QAbstractSocket* socket(const Ambulon& w) { return w.socket; }
 };
 
-// The control that stands right after the label reading `text` in its row.
+// The control that stands right after the label reading `text` in its row, or null.
 template<typename T> T* besideLabel(const QWidget* window, const QString& text)
 {
     for (QLabel* label : window->findChildren<QLabel*>()) {
@@ -69,6 +73,15 @@ inline QPushButton* button(const QWidget* window, const QString& text)
     return nullptr;
 }
 
+// In a test function: declares `name` as the control beside the label `text`
+// (or the button reading it), or fails the test, naming the control.
+#define BESIDE_LABEL(T, name, window, text)                                                        \
+    T* const name = besideLabel<T>(window, text);                                                  \
+    QVERIFY2(name, qPrintable(QStringLiteral("no " #T " beside the label \"%1\"").arg(text)))
+#define BUTTON(name, window, text)                                                                 \
+    QPushButton* const name = button(window, text);                                                \
+    QVERIFY2(name, qPrintable(QStringLiteral("no button \"%1\"").arg(text)))
+
 struct Panel
 {
     explicit Panel(const Ambulon& w)
@@ -82,7 +95,22 @@ struct Panel
     {
     }
 
-    bool complete() const { return host && port && library && tcp && udp && connect && disconnect; }
+    // The labels and buttons of the controls not found, for a test's failure message.
+    QString missing() const
+    {
+        QStringList names;
+        const std::pair<const void*, const char*> all[] = {{host, "Host: "},
+                                                           {port, "Port: "},
+                                                           {library, "Use Treadmill Library"},
+                                                           {tcp, "TCP: "},
+                                                           {udp, "UDP: "},
+                                                           {connect, "Connect"},
+                                                           {disconnect, "Disconnect"}};
+        for (const auto& [control, name] : all)
+            if (!control)
+                names << QString("\"%1\"").arg(name);
+        return names.isEmpty() ? QString() : "no control for " + names.join(", ");
+    }
 
     // Fills the page as an operator would; `transport` is "TCP", "UDP" or "" for neither.
     void fill(const QString& hostText, const QString& portText, const QString& transport,
@@ -161,7 +189,27 @@ inline void closeBoxes()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
+// A fresh window for each test function, shown and exposed, with the Network
+// page's controls; for init() and cleanup().
+inline void openTestWindow(Ambulon*& window)
+{
+    window = new Ambulon();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    const QString missing = Panel(*window).missing();
+    QVERIFY2(missing.isEmpty(), qPrintable(missing));
+}
+
+inline void closeTestWindow(Ambulon*& window)
+{
+    closeBoxes();
+    delete window;
+    window = nullptr;
+}
+
 // Redirects standard output (the C and C++ streams alike) to a file while alive.
+// Qt Test reports to standard output too: when the test has failed by the time
+// the capture ends, what it took goes out after all, the failure among it.
 class StdoutCapture
 {
 public:
@@ -177,6 +225,11 @@ public:
         flush();
         dup2(saved, stdoutFd);
         close(saved);
+        if (QTest::currentTestFailed()) {
+            const QByteArray taken = text();
+            std::fwrite(taken.constData(), 1, size_t(taken.size()), stdout);
+            std::fflush(stdout);
+        }
     }
     QByteArray text()
     {
@@ -260,6 +313,24 @@ inline QString libraryFileName()
     return QStringLiteral("libvelorun.so");
 #endif
 }
+
+#if defined(AMBULON_TESTS_DIR)
+// The X window that process `pid` shows, once it does (tests/wait-for-window);
+// empty, with what went wrong in `failure`, when none shows within `seconds`.
+inline QByteArray waitForWindow(qint64 pid, int seconds, QString* failure)
+{
+    QProcess wait;
+    wait.start(AMBULON_TESTS_DIR "/wait-for-window",
+               {QString::number(pid), QString::number(seconds)});
+    if (!wait.waitForFinished((seconds + 10) * 1000))
+        wait.kill();
+    const QByteArray window = wait.readAllStandardOutput().trimmed();
+    if (wait.exitStatus() != QProcess::NormalExit || wait.exitCode() != 0 || window.isEmpty())
+        *failure = "wait-for-window " + wait.errorString() + ": "
+            + QString::fromLocal8Bit(wait.readAllStandardError());
+    return window;
+}
+#endif
 
 // For a test that shows the window on a real display or starts the panel: the
 // panel's own display scaling, and no GL. The panel draws nothing with OpenGL;

@@ -124,6 +124,7 @@ void tst_BadInput::typedEndpoint()
     Ambulon window;
     window.show();
     const Panel panel(window);
+    QVERIFY2(panel.missing().isEmpty(), qPrintable(panel.missing()));
     panel.fill(host, QString(port).replace("%P", QString::number(server.serverPort())), transport,
                libraryMode);
     MessageLog log;

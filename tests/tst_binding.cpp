@@ -2,6 +2,7 @@
 // binary in its own folder: beside the project's library, beside a partial
 // test library, and beside none while a library is planted in the folder the
 // test starts in.
+#include "entrypoints.h"
 #include "testsupport.h"
 
 #include <QFileInfo>
@@ -37,8 +38,14 @@ void tst_Binding::entryPoints()
 #else
     const bool expected[] = {true, true, true, true, true};
 #endif
-    for (int i = 0; i < 5; ++i)
-        QCOMPARE(AmbulonProbe::entryPoint(window, i) != nullptr, expected[i]);
+    const char* const names[] = {
+#define X(name) #name,
+        VELORUN_ENTRY_POINTS(X)
+#undef X
+    };
+    static_assert(std::size(names) == std::size(expected));
+    for (int i = 0; i < int(std::size(names)); ++i)
+        QVERIFY2((AmbulonProbe::entryPoint(window, i) != nullptr) == expected[i], names[i]);
 }
 
 void tst_Binding::libraryModeConnect_data()
@@ -74,6 +81,7 @@ void tst_Binding::libraryModeConnect()
     Ambulon window;
     window.show();
     const Panel panel(window);
+    QVERIFY2(panel.missing().isEmpty(), qPrintable(panel.missing()));
     const QString port = transport == "UDP" ? "70000" : QString::number(refusedPort());
     panel.fill("127.0.0.1", port, transport, true);
     QTest::mouseClick(panel.connect, Qt::LeftButton);

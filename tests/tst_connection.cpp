@@ -61,16 +61,12 @@ void tst_Connection::initTestCase()
 
 void tst_Connection::init()
 {
-    window = new Ambulon();
-    window->show();
-    QVERIFY(Panel(*window).complete());
+    openTestWindow(window);
 }
 
 void tst_Connection::cleanup()
 {
-    closeBoxes();
-    delete window;
-    window = nullptr;
+    closeTestWindow(window);
 }
 
 void tst_Connection::directTcp()
@@ -119,9 +115,14 @@ void tst_Connection::directUdp()
     QVERIFY(peer.bind(QHostAddress(QHostAddress::LocalHost), 0));
     const Panel panel(*window);
     panel.fill("127.0.0.1", QString::number(peer.localPort()), transport, false);
-    besideLabel<QDoubleSpinBox>(window, "Left acceleration: ")->setValue(3.5);
-    besideLabel<QDoubleSpinBox>(window, "Left deceleration: ")->setValue(-2.25);
-    button(window, "Mirror Left to Right")->setChecked(mirror);
+    BESIDE_LABEL(QDoubleSpinBox, leftAcceleration, window, "Left acceleration: ");
+    BESIDE_LABEL(QDoubleSpinBox, leftDeceleration, window, "Left deceleration: ");
+    BESIDE_LABEL(QDoubleSpinBox, rightAcceleration, window, "Right acceleration: ");
+    BESIDE_LABEL(QDoubleSpinBox, rightDeceleration, window, "Right deceleration: ");
+    BUTTON(mirrorButton, window, "Mirror Left to Right");
+    leftAcceleration->setValue(3.5);
+    leftDeceleration->setValue(-2.25);
+    mirrorButton->setChecked(mirror);
 
     StdoutCapture out;
     QTest::ignoreMessage(
@@ -133,10 +134,8 @@ void tst_Connection::directUdp()
     QCOMPARE(out.text().count('\n'), traceLines);
     // The dispatch that the connect makes carries the mirroring.
     const bool copied = mirror && traceLines > 0;
-    QCOMPARE(besideLabel<QDoubleSpinBox>(window, "Right acceleration: ")->value(),
-             copied ? 3.5 : 0.0);
-    QCOMPARE(besideLabel<QDoubleSpinBox>(window, "Right deceleration: ")->value(),
-             copied ? -2.25 : 0.0);
+    QCOMPARE(rightAcceleration->value(), copied ? 3.5 : 0.0);
+    QCOMPARE(rightDeceleration->value(), copied ? -2.25 : 0.0);
 }
 
 void tst_Connection::refusedTcpLeavesIdle()

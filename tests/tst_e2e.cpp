@@ -18,22 +18,39 @@ QString bin(const QString& name)
     return QCoreApplication::applicationDirPath() + '/' + name;
 }
 
-// Runs xdotool and returns what it printed.
-QByteArray xdotool(const QStringList& arguments)
+// Runs an outside tool; returns what went wrong (with what the tool printed),
+// or nothing, and its output in `out`.
+QString run(const QString& program, const QStringList& arguments, QByteArray* out = nullptr,
+            int msecs = 10000)
 {
     QProcess p;
-    p.start("xdotool", arguments);
-    if (!p.waitForFinished(10000))
+    p.start(program, arguments);
+    if (!p.waitForFinished(msecs))
         p.kill();
-    return p.readAllStandardOutput().trimmed();
+    const QByteArray printed = p.readAllStandardOutput().trimmed();
+    if (out)
+        *out = printed;
+    if (p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
+        return QString();
+    return QString("%1 %2: %3, exit code %4: %5 %6")
+        .arg(program, arguments.join(' '), p.errorString())
+        .arg(p.exitCode())
+        .arg(QString::fromLocal8Bit(printed), QString::fromLocal8Bit(p.readAllStandardError()));
 }
+
+// Fails the test with what went wrong, if anything did.
+#define SUCCEEDS(...)                                                                              \
+    do {                                                                                           \
+        const QString failure = (__VA_ARGS__);                                                     \
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));                                          \
+    } while (false)
 
 const QString windowsPanel = QString::fromLocal8Bit(qgetenv("AMBULON_E2E_PANEL"));
 
-void screenshot(const QString& name)
+QString screenshot(const QString& name)
 {
     const QString file = windowsPanel.isEmpty() ? name : "wine-" + name;
-    QProcess::execute("import", {"-window", "root", QDir::current().filePath(file)});
+    return run("import", {"-window", "root", QDir::current().filePath(file)});
 }
 
 } // namespace
@@ -54,7 +71,7 @@ private slots:
     void connectAndExit();
 
 private:
-    void click(const QPoint& inWindow);
+    QString click(const QPoint& inWindow);
     QByteArray simulatorLog();
 
     QProcess simulator;
@@ -70,10 +87,10 @@ void tst_EndToEnd::initTestCase()
 {
     QVERIFY2(QGuiApplication::platformName() == "xcb", "run on an X display (xvfb-run)");
     if (!windowsPanel.isEmpty()) {
-        QProcess layout;
-        layout.start("wine", {QString::fromLocal8Bit(qgetenv("AMBULON_E2E_LAYOUT"))});
-        QVERIFY(layout.waitForFinished(60000));
-        for (const QByteArray& line : layout.readAllStandardOutput().split('\n')) {
+        QByteArray layout;
+        SUCCEEDS(
+            run("wine", {QString::fromLocal8Bit(qgetenv("AMBULON_E2E_LAYOUT"))}, &layout, 60000));
+        for (const QByteArray& line : layout.split('\n')) {
             const QList<QByteArray> f = line.trimmed().split(' ');
             if (f.size() == 3)
                 at[f[0]] = QPoint(f[1].toInt(), f[2].toInt());
@@ -83,7 +100,8 @@ void tst_EndToEnd::initTestCase()
         Ambulon reference;
         reference.show();
         QVERIFY(QTest::qWaitForWindowExposed(&reference));
-        QVERIFY(Panel(reference).complete());
+        const QString missing = Panel(reference).missing();
+        QVERIFY2(missing.isEmpty(), qPrintable(missing));
         at = controlPositions(reference);
     }
     QCoreApplication::processEvents();
@@ -118,12 +136,13 @@ QByteArray tst_EndToEnd::simulatorLog()
     return simulatorOutput;
 }
 
-void tst_EndToEnd::click(const QPoint& inWindow)
+QString tst_EndToEnd::click(const QPoint& inWindow)
 {
     const QPoint p = origin + inWindow;
     // No --sync: it waits for ever when the pointer is already there. The
     // server handles the move before the click all the same.
-    xdotool({"mousemove", QString::number(p.x()), QString::number(p.y()), "click", "1"});
+    return run("xdotool",
+               {"mousemove", QString::number(p.x()), QString::number(p.y()), "click", "1"});
 }
 
 void tst_EndToEnd::connectAndExit_data()
@@ -149,16 +168,12 @@ void tst_EndToEnd::connectAndExit()
     else
         panel.start("wine", {windowsPanel});
     QVERIFY(panel.waitForStarted());
-    // A variable: QTRY_ macros do not parenthesise their timeout argument.
-    const int startTimeout = windowsPanel.isEmpty() ? 10000 : 60000;
-    QByteArray window;
-    QTRY_VERIFY_WITH_TIMEOUT(
-        !(window = xdotool({"search", "--onlyvisible", "--pid", QString::number(panel.processId())})
-                       .split('\n')
-                       .value(0))
-             .isEmpty(),
-        startTimeout);
-    const QByteArray geometry = xdotool({"getwindowgeometry", "--shell", window});
+    const int startSeconds = windowsPanel.isEmpty() ? 10 : 60;
+    QString failure;
+    const QByteArray window = waitForWindow(panel.processId(), startSeconds, &failure);
+    QVERIFY2(!window.isEmpty(), qPrintable(failure));
+    QByteArray geometry;
+    SUCCEEDS(run("xdotool", {"getwindowgeometry", "--shell", window}, &geometry));
     origin = QPoint(QRegularExpression("X=(\\d+)").match(geometry).captured(1).toInt(),
                     QRegularExpression("Y=(\\d+)").match(geometry).captured(1).toInt());
     QTest::qWait(windowsPanel.isEmpty() ? 300 : 2000); // the first paint
@@ -171,16 +186,16 @@ void tst_EndToEnd::connectAndExit()
                  "the panel loaded a GL driver");
     }
 
-    click(at["host"]);
-    xdotool({"type", "--delay", "30", "127.0.0.1"});
-    xdotool({"key", "Tab"});
-    xdotool({"type", "--delay", "30", port});
+    SUCCEEDS(click(at["host"]));
+    SUCCEEDS(run("xdotool", {"type", "--delay", "30", "127.0.0.1"}));
+    SUCCEEDS(run("xdotool", {"key", "Tab"}));
+    SUCCEEDS(run("xdotool", {"type", "--delay", "30", port}));
     if (libraryMode)
-        click(at["library"]);
-    click(at[transport]);
+        SUCCEEDS(click(at["library"]));
+    SUCCEEDS(click(at[transport]));
     if (QTest::currentDataTag() == QString("direct tcp"))
-        screenshot("e2e-network-page.png");
-    click(at["connect"]);
+        SUCCEEDS(screenshot("e2e-network-page.png"));
+    SUCCEEDS(click(at["connect"]));
 
     const QString debugLine = "New connection made on port " + port + ".";
     QByteArray out, err;
@@ -200,7 +215,7 @@ void tst_EndToEnd::connectAndExit()
         QTRY_VERIFY_WITH_TIMEOUT(read() && err.contains(debugLine.toLatin1()), 10000);
 
     // Connect is disabled now: a second click starts nothing.
-    click(at["connect"]);
+    SUCCEEDS(click(at["connect"]));
     QTest::qWait(500);
     read();
     QCOMPARE(simulatorLog().count("tcp connected"), connectionsBefore + (transport == "TCP"));
@@ -208,16 +223,16 @@ void tst_EndToEnd::connectAndExit()
     QCOMPARE(out.count("setSetpoints activated\n"), transport == "UDP" ? 1 : 0);
 
     if (QTest::currentDataTag() == QString("direct tcp")) {
-        screenshot("e2e-network-connected.png");
-        click(at["perturbation"]);
+        SUCCEEDS(screenshot("e2e-network-connected.png"));
+        SUCCEEDS(click(at["perturbation"]));
         QTest::qWait(300);
-        screenshot("e2e-perturbation-page.png");
-        click(at["network"]);
+        SUCCEEDS(screenshot("e2e-perturbation-page.png"));
+        SUCCEEDS(click(at["network"]));
     }
 
-    click(at["file"]);
+    SUCCEEDS(click(at["file"]));
     QTest::qWait(200);
-    xdotool({"key", "Down", "Return"});
+    SUCCEEDS(run("xdotool", {"key", "Down", "Return"}));
     QVERIFY(panel.waitForFinished(10000));
     read();
     QCOMPARE(panel.exitStatus(), QProcess::NormalExit);

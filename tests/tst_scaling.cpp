@@ -92,13 +92,16 @@ QSize shownPanelSize()
     if (search.window && GetClientRect(search.window, &client))
         shown = QSize(client.right - client.left, client.bottom - client.top);
 #else
+    QString failure;
+    const QByteArray window = waitForWindow(panel.processId(), 10, &failure);
+    if (window.isEmpty())
+        qWarning("%s", qPrintable(failure));
     QProcess xdotool;
-    xdotool.start("sh",
-                  {"-c",
-                   "xdotool getwindowgeometry --shell $(xdotool search --sync --onlyvisible --pid "
-                       + QString::number(panel.processId()) + " | head -n 1)"});
+    xdotool.start("xdotool", {"getwindowgeometry", "--shell", window});
     if (!xdotool.waitForFinished(10000))
         xdotool.kill();
+    if (xdotool.exitStatus() != QProcess::NormalExit || xdotool.exitCode() != 0)
+        qWarning("xdotool getwindowgeometry: %s", xdotool.readAllStandardError().constData());
     const QString geometry = QString::fromLatin1(xdotool.readAllStandardOutput());
     const auto value = [&](const char* name) {
         return QRegularExpression(QString(name) + "=(\\d+)").match(geometry).captured(1).toInt();

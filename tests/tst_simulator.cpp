@@ -1,5 +1,6 @@
 // treadmill-sim under misbehaving peers: whatever one peer does, a well-behaved
 // client is still served and SIGTERM still stops the simulator.
+#include <QHash>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpSocket>
@@ -79,6 +80,116 @@ protected:
     }
 };
 
+// One run of the simulator against one misbehaving peer.
+struct Run
+{
+    Simulator sim;
+    quint16 port = 0;
+    QByteArray expected; // in the log once the peer is done
+    QTcpSocket longLine;
+    std::atomic<bool> flooding {true};
+    std::thread udpFlood;
+    ~Run()
+    {
+        flooding = false;
+        if (udpFlood.joinable())
+            udpFlood.join();
+    }
+    bool served(QTcpSocket& client, const QByteArray& line)
+    {
+        return sim.log().contains(
+            QStringLiteral("tcp line from 127.0.0.1:%1: ").arg(client.localPort()).toLatin1()
+            + line);
+    }
+};
+
+// Thirty clients at once: the simulator stops accepting (past its descriptor
+// limit or its client cap) without spinning, and accepts again later.
+void floodClients(Run& run, int served)
+{
+    std::vector<std::unique_ptr<QTcpSocket>> flood;
+    for (int i = 0; i < 30; ++i) {
+        flood.push_back(std::make_unique<QTcpSocket>());
+        flood.back()->connectToHost(QHostAddress::LocalHost, run.port);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(run.sim.log().contains(run.expected), 10000);
+    const double before = run.sim.cpuSeconds();
+    QTest::qWait(2000);
+    if (before >= 0) // a spinning accept loop burns a core
+        QVERIFY2(run.sim.cpuSeconds() - before < 0.5, "CPU time while flooded");
+    if (served)
+        QCOMPARE(run.sim.log().count("tcp connected"), served);
+}
+
+void acceptsAgain(Run& run)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(run.sim.log().contains("accepting again"), 10000);
+    QCOMPARE(run.sim.log().count("not accepting"), 1);
+    QCOMPARE(run.sim.log().count("accepting again"), 1);
+}
+
+// Datagrams as fast as a thread can send them, until the run ends.
+void floodUdp(Run& run)
+{
+    run.udpFlood = std::thread([&run] {
+        QUdpSocket socket;
+        for (int i = 0; run.flooding && i < 10'000'000; ++i)
+            socket.writeDatagram("setSpeed 1.000\n", QHostAddress::LocalHost, run.port);
+    });
+}
+
+void sendLongLine(Run& run)
+{
+    run.longLine.connectToHost(QHostAddress::LocalHost, run.port);
+    QVERIFY(run.longLine.waitForConnected(5000));
+    run.longLine.write(QByteArray(1 << 20, 'x') + "\nafter the long line\n");
+}
+
+void longLineServed(Run& run)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(run.served(run.longLine, "after the long line"), 10000);
+    QCOMPARE(run.sim.log().count(run.expected), 1);
+}
+
+// Far more log than the pipe and the backlog hold, in bursts that the
+// simulator's receive buffer takes whole, while nobody reads the log.
+void stallLog(Run& run)
+{
+    run.sim.reading = false;
+    QUdpSocket datagrams;
+    for (int i = 0; i < 4000; ++i) {
+        datagrams.writeDatagram(QByteArray(100, 'd'), QHostAddress::LocalHost, run.port);
+        if (i % 50 == 0)
+            QTest::qWait(5);
+    }
+}
+
+// A kind of misbehaving peer: how the simulator is started for it, what it
+// does before a well-behaved client comes, and what holds once that client
+// was served. Without a client, the signals come while the log is stalled.
+struct Peer
+{
+    int descriptorLimit; // the simulator's own; 0 for the system's
+    bool stall; // the log goes to a small pipe that the test does not read for a while
+    bool client;
+    std::function<void(Run&)> act;
+    std::function<void(Run&)> check;
+};
+
+const QHash<QString, Peer>& peers()
+{
+    // A few descriptors above what the simulator opens itself.
+    static const QHash<QString, Peer> all = {
+        {"descriptors", {12, false, true, [](Run& r) { floodClients(r, 0); }, acceptsAgain}},
+        {"cap", {0, false, true, [](Run& r) { floodClients(r, 8); }, acceptsAgain}},
+        {"udp", {0, false, true, floodUdp, nullptr}},
+        {"line", {0, false, true, sendLongLine, longLineServed}},
+        {"stall", {0, true, true, stallLog, nullptr}},
+        {"stall, stop", {0, true, false, stallLog, nullptr}},
+    };
+    return all;
+}
+
 } // namespace
 
 class tst_Simulator : public QObject
@@ -110,113 +221,66 @@ void tst_Simulator::misbehavingPeer()
 {
     QFETCH(QString, peer);
     QFETCH(QByteArray, expected);
-    const bool stall = peer.startsWith("stall");
-    Simulator sim;
+    const Peer& kind = peers()[peer];
+    Run run;
+    run.expected = expected;
+    Simulator& sim = run.sim;
 #if defined(Q_OS_LINUX)
-    sim.descriptorLimit = peer == "descriptors" ? 12 : 0; // a few above what it opens itself
-    if (stall) {
+    sim.descriptorLimit = kind.descriptorLimit;
+    if (kind.stall) {
         QVERIFY(::pipe2(sim.pipeEnds, O_CLOEXEC) == 0);
         ::fcntl(sim.pipeEnds[1], F_SETPIPE_SZ, 4096);
         ::fcntl(sim.pipeEnds[0], F_SETFL, O_NONBLOCK);
     }
     const OnExit closePipe {[&] {
-        if (stall)
+        if (kind.stall)
             ::close(sim.pipeEnds[0]);
     }};
 #else
-    if (peer == "descriptors" || stall)
+    if (kind.descriptorLimit || kind.stall)
         QSKIP("sets a descriptor limit or a pipe's size the Linux way");
 #endif
     sim.start(QCoreApplication::applicationDirPath() + "/treadmill-sim",
               {"--host", "127.0.0.1", "--port", "0"});
     QVERIFY(sim.waitForStarted());
 #if defined(Q_OS_LINUX)
-    if (stall)
+    if (kind.stall)
         ::close(sim.pipeEnds[1]);
 #endif
     QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains("listening"), 10000);
-    const quint16 port =
-        quint16(QRegularExpression("port (\\d+)").match(sim.log()).captured(1).toUInt());
-    const auto served = [&](QTcpSocket& client, const QByteArray& line) {
-        return sim.log().contains(
-            QStringLiteral("tcp line from 127.0.0.1:%1: ").arg(client.localPort()).toLatin1()
-            + line);
-    };
+    run.port = quint16(QRegularExpression("port (\\d+)").match(sim.log()).captured(1).toUInt());
 
-    std::atomic<bool> flooding {true};
-    std::thread udpFlood;
-    const OnExit stopFlood {[&] {
-        flooding = false;
-        if (udpFlood.joinable())
-            udpFlood.join();
-    }};
-    QTcpSocket longLine;
-    if (peer == "descriptors" || peer == "cap") {
-        std::vector<std::unique_ptr<QTcpSocket>> flood;
-        for (int i = 0; i < 30; ++i) {
-            flood.push_back(std::make_unique<QTcpSocket>());
-            flood.back()->connectToHost(QHostAddress::LocalHost, port);
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains(expected), 10000);
-        const double before = sim.cpuSeconds();
-        QTest::qWait(2000);
-        if (before >= 0) // a spinning accept loop burns a core
-            QVERIFY2(sim.cpuSeconds() - before < 0.5, "CPU time while flooded");
-        if (peer == "cap")
-            QCOMPARE(sim.log().count("tcp connected"), 8);
-    } else if (peer == "udp") {
-        udpFlood = std::thread([&] {
-            QUdpSocket socket;
-            for (int i = 0; flooding && i < 10'000'000; ++i)
-                socket.writeDatagram("setSpeed 1.000\n", QHostAddress::LocalHost, port);
-        });
-    } else if (peer == "line") {
-        longLine.connectToHost(QHostAddress::LocalHost, port);
-        QVERIFY(longLine.waitForConnected(5000));
-        longLine.write(QByteArray(1 << 20, 'x') + "\nafter the long line\n");
-    } else if (stall) {
-        // Far more log than the pipe and the backlog hold, in bursts that the
-        // simulator's receive buffer takes whole.
-        sim.reading = false;
-        QUdpSocket datagrams;
-        for (int i = 0; i < 4000; ++i) {
-            datagrams.writeDatagram(QByteArray(100, 'd'), QHostAddress::LocalHost, port);
-            if (i % 50 == 0)
-                QTest::qWait(5);
-        }
-    }
-
-    if (peer != "stall, stop") {
+    kind.act(run);
+    if (QTest::currentTestFailed())
+        return;
+    if (kind.client) {
         sim.reading = true;
         // Lines that come while the backlog is full are dropped: let it drain.
-        for (int i = 0, size = -1; stall && i < 50 && sim.log().size() != size; ++i) {
+        for (int i = 0, size = -1; kind.stall && i < 50 && sim.log().size() != size; ++i) {
             size = sim.log().size();
             QTest::qWait(200);
         }
         QTcpSocket client;
-        client.connectToHost(QHostAddress::LocalHost, port);
+        client.connectToHost(QHostAddress::LocalHost, run.port);
         QVERIFY(client.waitForConnected(5000));
         client.write("setSpeed 1.000\n");
-        QTRY_VERIFY2_WITH_TIMEOUT(served(client, "setSpeed 1.000"), sim.log().right(1500), 10000);
+        QTRY_VERIFY2_WITH_TIMEOUT(run.served(client, "setSpeed 1.000"), sim.log().right(1500),
+                                  10000);
         QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains(expected), 10000);
     }
-    if (peer == "descriptors" || peer == "cap") {
-        QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains("accepting again"), 10000);
-        QCOMPARE(sim.log().count("not accepting"), 1);
-        QCOMPARE(sim.log().count("accepting again"), 1);
-    }
-    if (peer == "line") {
-        QTRY_VERIFY_WITH_TIMEOUT(served(longLine, "after the long line"), 10000);
-        QCOMPARE(sim.log().count(expected), 1);
+    if (kind.check) {
+        kind.check(run);
+        if (QTest::currentTestFailed())
+            return;
     }
 
     // Stalled, it is in its bounded wait for the log when the burst comes.
-    for (int i = 0; i < (peer == "stall, stop" ? 5000 : 1); ++i)
+    for (int i = 0; i < (kind.client ? 1 : 5000); ++i)
         sim.terminate();
     QVERIFY(sim.waitForFinished(10000));
     QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
     QCOMPARE(sim.exitCode(), 0);
-    if (peer != "stall, stop")
+    if (kind.client)
         QVERIFY2(sim.log().trimmed().endsWith("treadmill-sim stopped"), sim.log().right(300));
 }
 

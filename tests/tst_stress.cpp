@@ -79,6 +79,7 @@ void tst_Stress::manyConnects()
 
     Ambulon window;
     const Panel panel(window);
+    QVERIFY2(panel.missing().isEmpty(), qPrintable(panel.missing()));
     panel.fill("127.0.0.1", QString(), QString(), libraryMode);
     StdoutCapture out;
     MessageLog log;
@@ -152,6 +153,7 @@ void tst_Stress::floodingController()
     QVERIFY(udpController.bind(QHostAddress(QHostAddress::LocalHost), 0));
     Ambulon window;
     const Panel panel(window);
+    QVERIFY2(panel.missing().isEmpty(), qPrintable(panel.missing()));
     const quint16 port = transport == "TCP" ? server.serverPort() : udpController.localPort();
     panel.fill("127.0.0.1", QString::number(port), transport, libraryMode);
     MessageLog log;

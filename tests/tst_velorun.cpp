@@ -1,4 +1,5 @@
 // The remote-control library's contract, called through QLibrary as the panel calls it.
+#include "entrypoints.h"
 #include "testsupport.h"
 #include "velorun.h"
 
@@ -54,11 +55,6 @@ static bool localhostResolves()
     return !found.isEmpty() && found.first().isLoopback();
 }
 
-using Initialize = int (*)(const char*, const char*);
-using SetSpeed = int (*)(double);
-using SetSpeed4 = int (*)(double, double, double, double);
-using Close = int (*)();
-
 class tst_Velorun : public QObject
 {
     Q_OBJECT
@@ -83,32 +79,31 @@ private slots:
     void closeTwice();
 
 private:
-    Initialize initialize = nullptr;
-    Initialize initializeUdp = nullptr;
-    SetSpeed setSpeed = nullptr;
-    SetSpeed4 setSpeed4 = nullptr;
-    Close closeLink = nullptr;
+    // Each entry point by its own name, as resolved from the library.
+#define X(name) decltype(&::name) name = nullptr;
+    VELORUN_ENTRY_POINTS(X)
+#undef X
 };
 
 void tst_Velorun::initTestCase()
 {
     QLibrary library(QCoreApplication::applicationDirPath() + "/velorun");
     QVERIFY2(library.load(), qPrintable(library.errorString()));
-    initialize = reinterpret_cast<Initialize>(library.resolve("VELORUN_initialize"));
-    initializeUdp = reinterpret_cast<Initialize>(library.resolve("VELORUN_initializeUDP"));
-    setSpeed = reinterpret_cast<SetSpeed>(library.resolve("VELORUN_setSpeed"));
-    setSpeed4 = reinterpret_cast<SetSpeed4>(library.resolve("VELORUN_setSpeed4"));
-    closeLink = reinterpret_cast<Close>(library.resolve("VELORUN_close"));
+#define X(name) name = reinterpret_cast<decltype(name)>(library.resolve(#name));
+    VELORUN_ENTRY_POINTS(X)
+#undef X
 }
 
 void tst_Velorun::cleanup()
 {
-    closeLink();
+    VELORUN_close();
 }
 
 void tst_Velorun::exportsTheFiveEntryPoints()
 {
-    QVERIFY(initialize && initializeUdp && setSpeed && setSpeed4 && closeLink);
+#define X(name) QVERIFY2(name, #name);
+    VELORUN_ENTRY_POINTS(X)
+#undef X
 }
 
 void tst_Velorun::tcpLink_data()
@@ -136,18 +131,18 @@ void tst_Velorun::tcpLink()
     QTcpServer server;
     QVERIFY(server.listen(QHostAddress::LocalHost));
     const QByteArray port = portFormat.arg(server.serverPort()).toLatin1();
-    QCOMPARE(initialize(host.toLatin1().constData(), port.constData()), int(VELORUN_OK));
+    QCOMPARE(VELORUN_initialize(host.toLatin1().constData(), port.constData()), int(VELORUN_OK));
     QVERIFY(server.waitForNewConnection(5000));
     QTcpSocket* peer = server.nextPendingConnection();
 
-    QCOMPARE(setSpeed4(1.0, 1.2, 0.5, 0.5), int(VELORUN_OK));
-    QCOMPARE(setSpeed(-0.25), int(VELORUN_OK));
+    QCOMPARE(VELORUN_setSpeed4(1.0, 1.2, 0.5, 0.5), int(VELORUN_OK));
+    QCOMPARE(VELORUN_setSpeed(-0.25), int(VELORUN_OK));
     QTRY_VERIFY(peer->canReadLine() && peer->bytesAvailable() > 40);
     QCOMPARE(peer->readLine(), QByteArray("setSpeed4 1.000 1.200 0.500 0.500\n"));
     QTRY_VERIFY(peer->canReadLine());
     QCOMPARE(peer->readLine(), QByteArray("setSpeed -0.250\n"));
 
-    closeLink();
+    VELORUN_close();
     QTRY_COMPARE(peer->state(), QAbstractSocket::UnconnectedState);
 }
 
@@ -167,14 +162,14 @@ void tst_Velorun::udpLink()
     if (!peer.bind(QHostAddress(address), 0))
         QSKIP("no loopback address of this family");
     const QByteArray port = QByteArray::number(peer.localPort());
-    QCOMPARE(initializeUdp(host.toLatin1().constData(), port.constData()), int(VELORUN_OK));
-    QCOMPARE(setSpeed(1.25), int(VELORUN_OK));
+    QCOMPARE(VELORUN_initializeUDP(host.toLatin1().constData(), port.constData()), int(VELORUN_OK));
+    QCOMPARE(VELORUN_setSpeed(1.25), int(VELORUN_OK));
     QTRY_VERIFY(peer.hasPendingDatagrams());
     QByteArray datagram(int(peer.pendingDatagramSize()), '\0');
     peer.readDatagram(datagram.data(), datagram.size());
     QCOMPARE(datagram, QByteArray("setSpeed 1.250\n"));
-    QCOMPARE(setSpeed(std::nan("")), int(VELORUN_ERROR_INVALID_SPEED));
-    QCOMPARE(setSpeed4(1, 1, -0.5, 0.5), int(VELORUN_ERROR_INVALID_SPEED));
+    QCOMPARE(VELORUN_setSpeed(std::nan("")), int(VELORUN_ERROR_INVALID_SPEED));
+    QCOMPARE(VELORUN_setSpeed4(1, 1, -0.5, 0.5), int(VELORUN_ERROR_INVALID_SPEED));
 }
 
 void tst_Velorun::rejectedArguments_data()
@@ -223,11 +218,11 @@ void tst_Velorun::rejectedArguments()
     QFETCH(int, expected);
     if (host == "localhost" && !localhostResolves())
         QSKIP("\"localhost\" does not resolve on this machine");
-    const Initialize open = udp ? initializeUdp : initialize;
+    const auto open = udp ? VELORUN_initializeUDP : VELORUN_initialize;
     QCOMPARE(open(host.isNull() ? nullptr : host.constData(),
                   port.isNull() ? nullptr : port.constData()),
              expected);
-    QCOMPARE(setSpeed(1.0), int(VELORUN_ERROR_NOT_CONNECTED));
+    QCOMPARE(VELORUN_setSpeed(1.0), int(VELORUN_ERROR_NOT_CONNECTED));
 }
 
 void tst_Velorun::unresolvableHost()
@@ -236,10 +231,10 @@ void tst_Velorun::unresolvableHost()
     // resolver the library's own time limit ends it.
     QElapsedTimer timer;
     timer.start();
-    const int result = initialize("no-such-host.invalid", "4000");
+    const int result = VELORUN_initialize("no-such-host.invalid", "4000");
     QVERIFY2(result == VELORUN_ERROR_HOST_NOT_FOUND || result == VELORUN_ERROR_TIMED_OUT,
              qPrintable(QString::number(result)));
-    QCOMPARE(initializeUdp("no-such-host.invalid", "4000"), result);
+    QCOMPARE(VELORUN_initializeUDP("no-such-host.invalid", "4000"), result);
     QVERIFY2(timer.elapsed() < 10000, "a lookup outlived the library's time limit");
 }
 
@@ -278,7 +273,7 @@ void tst_Velorun::misbehavingPeer()
 
     QElapsedTimer timer;
     timer.start();
-    QCOMPARE(initialize("127.0.0.1", port.constData()), initialized);
+    QCOMPARE(VELORUN_initialize("127.0.0.1", port.constData()), initialized);
     QTcpSocket* accepted = nullptr;
     if (initialized == VELORUN_OK) {
         QVERIFY(server.waitForNewConnection(5000));
@@ -292,11 +287,11 @@ void tst_Velorun::misbehavingPeer()
     int result = VELORUN_OK;
     for (int i = 0; i < 10'000'000 && result == VELORUN_OK; ++i) {
         timer.start();
-        result = setSpeed4(1.0, 1.2, 0.5, 0.5);
+        result = VELORUN_setSpeed4(1.0, 1.2, 0.5, 0.5);
     }
     QCOMPARE(result, failure);
     QVERIFY2(timer.elapsed() < 10000, "a call outlived the library's time limit"); // a hang guard
-    QCOMPARE(setSpeed(1.0), int(VELORUN_ERROR_NOT_CONNECTED));
+    QCOMPARE(VELORUN_setSpeed(1.0), int(VELORUN_ERROR_NOT_CONNECTED));
 
     if (peer == "stalled") {
         // Whole commands, then at most one cut short, then the end of the stream.
@@ -322,13 +317,13 @@ void tst_Velorun::hungLookupsAreBounded()
     // Each call abandons its lookup at the time limit; the lookups stay in flight.
     const int threadsBefore = threadCount();
     for (int i = 0; i < 4; ++i)
-        QCOMPARE(initialize(stalledName, "4000"), int(VELORUN_ERROR_TIMED_OUT));
+        QCOMPARE(VELORUN_initialize(stalledName, "4000"), int(VELORUN_ERROR_TIMED_OUT));
     QCOMPARE(threadCount(), threadsBefore + 3);
     // An address needs no lookup.
     QUdpSocket peer;
     QVERIFY(peer.bind(QHostAddress(QHostAddress::LocalHost), 0));
     const QByteArray port = QByteArray::number(peer.localPort());
-    QCOMPARE(initializeUdp("127.0.0.1", port.constData()), int(VELORUN_OK));
+    QCOMPARE(VELORUN_initializeUDP("127.0.0.1", port.constData()), int(VELORUN_OK));
 
     {
         std::lock_guard<std::mutex> lock(stallMutex);
@@ -336,7 +331,7 @@ void tst_Velorun::hungLookupsAreBounded()
     }
     stallEnded.notify_all();
     QTRY_COMPARE(threadCount(), threadsBefore);
-    QCOMPARE(initializeUdp(stalledName, port.constData()), int(VELORUN_OK));
+    QCOMPARE(VELORUN_initializeUDP(stalledName, port.constData()), int(VELORUN_OK));
 #endif
 }
 
@@ -345,14 +340,15 @@ void tst_Velorun::reinitialiseClosesTheEarlierLink()
     QTcpServer server;
     QVERIFY(server.listen(QHostAddress::LocalHost));
     const QByteArray port = QByteArray::number(server.serverPort());
-    QCOMPARE(initialize("127.0.0.1", port.constData()), int(VELORUN_OK));
+    QCOMPARE(VELORUN_initialize("127.0.0.1", port.constData()), int(VELORUN_OK));
     QVERIFY(server.waitForNewConnection(5000));
     QTcpSocket* first = server.nextPendingConnection();
     const int descriptors = openDescriptors();
 
     for (int i = 0; i < 50; ++i) {
-        QCOMPARE((i % 2 ? initialize : initializeUdp)("127.0.0.1", port.constData()),
-                 int(VELORUN_OK));
+        QCOMPARE(
+            (i % 2 ? VELORUN_initialize : VELORUN_initializeUDP)("127.0.0.1", port.constData()),
+            int(VELORUN_OK));
         while (QTcpSocket* peer = server.nextPendingConnection())
             delete peer;
     }
@@ -363,8 +359,8 @@ void tst_Velorun::reinitialiseClosesTheEarlierLink()
 
 void tst_Velorun::commandsNeedALink()
 {
-    QCOMPARE(setSpeed(1.0), int(VELORUN_ERROR_NOT_CONNECTED));
-    QCOMPARE(setSpeed4(1.0, 1.0, 0.5, 0.5), int(VELORUN_ERROR_NOT_CONNECTED));
+    QCOMPARE(VELORUN_setSpeed(1.0), int(VELORUN_ERROR_NOT_CONNECTED));
+    QCOMPARE(VELORUN_setSpeed4(1.0, 1.0, 0.5, 0.5), int(VELORUN_ERROR_NOT_CONNECTED));
 }
 
 void tst_Velorun::closeTwice()
@@ -372,10 +368,10 @@ void tst_Velorun::closeTwice()
     QUdpSocket peer;
     QVERIFY(peer.bind(QHostAddress(QHostAddress::LocalHost), 0));
     const QByteArray port = QByteArray::number(peer.localPort());
-    QCOMPARE(initializeUdp("127.0.0.1", port.constData()), int(VELORUN_OK));
-    QCOMPARE(closeLink(), int(VELORUN_OK));
-    QCOMPARE(closeLink(), int(VELORUN_OK));
-    QCOMPARE(setSpeed(1.0), int(VELORUN_ERROR_NOT_CONNECTED));
+    QCOMPARE(VELORUN_initializeUDP("127.0.0.1", port.constData()), int(VELORUN_OK));
+    QCOMPARE(VELORUN_close(), int(VELORUN_OK));
+    QCOMPARE(VELORUN_close(), int(VELORUN_OK));
+    QCOMPARE(VELORUN_setSpeed(1.0), int(VELORUN_ERROR_NOT_CONNECTED));
 }
 
 QTEST_MAIN(tst_Velorun)

@@ -61,15 +61,12 @@ void tst_Window::initTestCase()
 
 void tst_Window::init()
 {
-    window = new Ambulon();
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window));
+    openTestWindow(window);
 }
 
 void tst_Window::cleanup()
 {
-    delete window;
-    window = nullptr;
+    closeTestWindow(window);
 }
 
 void tst_Window::slotTable()
@@ -213,7 +210,6 @@ void tst_Window::styledControls()
 void tst_Window::fieldsAndChoices()
 {
     const Panel panel(*window);
-    QVERIFY(panel.complete());
     for (QPlainTextEdit* field : {panel.host, panel.port}) {
         QVERIFY(field->toPlainText().isEmpty());
         QCOMPARE(field->minimumSize(), QSize(200, 30));
@@ -270,8 +266,7 @@ void tst_Window::spinBoxes()
     QFETCH(QString, label);
     QFETCH(double, minimum);
     QFETCH(double, maximum);
-    auto* box = besideLabel<QDoubleSpinBox>(window, label);
-    QVERIFY(box);
+    BESIDE_LABEL(QDoubleSpinBox, box, window, label);
     QCOMPARE(box->minimum(), minimum);
     QCOMPARE(box->maximum(), maximum);
     QCOMPARE(box->decimals(), 2);
@@ -309,8 +304,8 @@ void tst_Window::tabMovesFocus()
 {
     QFETCH(QString, from);
     QFETCH(QString, to);
-    auto* field = besideLabel<QPlainTextEdit>(window, from);
-    QWidget* next = besideLabel<QWidget>(window, to);
+    BESIDE_LABEL(QPlainTextEdit, field, window, from);
+    BESIDE_LABEL(QWidget, next, window, to);
     window->activateWindow();
     field->setFocus();
     QTRY_COMPARE(QApplication::focusWidget(), field);
@@ -322,7 +317,7 @@ void tst_Window::tabMovesFocus()
 
 void tst_Window::enterInsertsLineBreak()
 {
-    auto* host = besideLabel<QPlainTextEdit>(window, "Host: ");
+    BESIDE_LABEL(QPlainTextEdit, host, window, "Host: ");
     QTest::keyClicks(host, "127.0.0.1");
     QTest::keyClick(host, Qt::Key_Return);
     QCOMPARE(host->toPlainText(), QString("127.0.0.1\n"));
@@ -369,11 +364,6 @@ void tst_Window::disconnectDoesNothing()
 
 namespace {
 
-QDoubleSpinBox* box(const QWidget* window, const char* label)
-{
-    return besideLabel<QDoubleSpinBox>(window, label);
-}
-
 QString accessibleName(QWidget* w)
 {
     return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
@@ -389,8 +379,8 @@ void tst_Window::mirrorGroup()
     // Row 2, below the spare group, which stays empty.
     QVERIFY(grid->itemAtPosition(1, 0)->widget()->children().isEmpty());
     QWidget* group = grid->itemAtPosition(2, 0)->widget();
-    QPushButton* mirror = button(window, "Mirror Left to Right");
-    QVERIFY(mirror && mirror->parentWidget() == group);
+    BUTTON(mirror, window, "Mirror Left to Right");
+    QCOMPARE(mirror->parentWidget(), group);
     QVERIFY(mirror->isCheckable() && !mirror->isChecked());
     // The button above the left row, the left row above the right one.
     const QList<QLabel*> labels = group->findChildren<QLabel*>();
@@ -418,20 +408,25 @@ void tst_Window::mirrorAtDispatch()
     QFETCH(bool, mirror);
     QFETCH(double, acceleration);
     QFETCH(double, deceleration);
-    box(window, "Left acceleration: ")->setValue(acceleration);
-    box(window, "Left deceleration: ")->setValue(deceleration);
+    BESIDE_LABEL(QDoubleSpinBox, leftAcceleration, window, "Left acceleration: ");
+    BESIDE_LABEL(QDoubleSpinBox, leftDeceleration, window, "Left deceleration: ");
+    BESIDE_LABEL(QDoubleSpinBox, rightAcceleration, window, "Right acceleration: ");
+    BESIDE_LABEL(QDoubleSpinBox, rightDeceleration, window, "Right deceleration: ");
+    BUTTON(mirrorButton, window, "Mirror Left to Right");
+    leftAcceleration->setValue(acceleration);
+    leftDeceleration->setValue(deceleration);
     // The targets start apart from the sources, so that a copy shows.
-    box(window, "Right acceleration: ")->setValue(7.0);
-    box(window, "Right deceleration: ")->setValue(-1.25);
-    button(window, "Mirror Left to Right")->setChecked(mirror);
+    rightAcceleration->setValue(7.0);
+    rightDeceleration->setValue(-1.25);
+    mirrorButton->setChecked(mirror);
     QByteArray printed;
     {
         StdoutCapture out; // also takes the test's own report while alive
         QMetaObject::invokeMethod(window, "sendSetpoints");
         printed = out.text();
     }
-    QCOMPARE(box(window, "Right acceleration: ")->value(), mirror ? acceleration : 7.0);
-    QCOMPARE(box(window, "Right deceleration: ")->value(), mirror ? deceleration : -1.25);
+    QCOMPARE(rightAcceleration->value(), mirror ? acceleration : 7.0);
+    QCOMPARE(rightDeceleration->value(), mirror ? deceleration : -1.25);
     QCOMPARE(printed, QByteArray("setSetpoints activated\n"));
 }
 
@@ -442,7 +437,8 @@ void tst_Window::accessibleNames()
           "Left acceleration", "Left deceleration", "Right acceleration", "Right deceleration"}) {
         const QString label =
             name == QString("Use Treadmill Library") ? name : name + QString(": ");
-        QCOMPARE(accessibleName(besideLabel<QWidget>(window, label)), QString(name));
+        BESIDE_LABEL(QWidget, control, window, label);
+        QCOMPARE(accessibleName(control), QString(name));
     }
 }
 
@@ -465,8 +461,7 @@ void tst_Window::tabWalk()
     QFETCH(int, page);
     QFETCH(QStringList, stops);
     window->findChild<QTabWidget*>()->setCurrentIndex(page);
-    QWidget* first =
-        page == 0 ? static_cast<QWidget*>(Panel(*window).library) : box(window, "Acceleration: ");
+    BESIDE_LABEL(QWidget, first, window, page == 0 ? "Use Treadmill Library" : "Acceleration: ");
     window->activateWindow();
     first->setFocus(Qt::TabFocusReason);
     QTRY_COMPARE(QApplication::focusWidget(), first);

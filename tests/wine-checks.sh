@@ -18,6 +18,7 @@ set -euo pipefail
 unset WINEPATH
 what=$1
 shift
+tests=$(cd "$(dirname "$0")" && pwd)
 work=$PWD/wine-$what
 rm -rf "$work"
 mkdir -p "$work"
@@ -25,17 +26,6 @@ mkdir -p "$work"
 unpack() {
     unzip -q "$1" -d "$work/unpacked"
     echo "$work/unpacked/$(basename "$1" .zip)"
-}
-
-# wait_for_window PID: true once the process shows a window.
-wait_for_window() {
-    local _
-    for _ in $(seq 300); do
-        xdotool search --onlyvisible --pid "$1" >/dev/null 2>&1 && return 0
-        kill -0 "$1" 2>/dev/null || return 1
-        sleep 0.2
-    done
-    return 1
 }
 
 case $what in
@@ -47,6 +37,10 @@ e2e)
     # to the debugger: this asks for standard error all the same. Wine passes no
     # QT_ variable from Linux, so it goes into the Windows environment.
     wine reg add 'HKCU\Environment' /v QT_FORCE_STDERR_LOGGING /t REG_SZ /d 1 /f >/dev/null
+    # The clicks land at the client area's positions counted from the X window's
+    # corner: the window must be the client area alone, its frame left to a
+    # window manager (wine-run turns that off for speed), as on a desktop.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d Y /f >/dev/null
     AMBULON_E2E_PANEL="$folder/ambulon.exe" AMBULON_E2E_LAYOUT="$folder/$(basename "$3")" \
         QT_QPA_PLATFORM=xcb "$2/bin/tst_e2e"
     ;;
@@ -57,7 +51,7 @@ planted)
     cd "$work/start"
     WINEDEBUG=+loaddll wine "$folder/ambulon.exe" 2>"$work/loaddll.log" &
     panel=$!
-    wait_for_window "$panel"
+    "$tests/wait-for-window" "$panel" 60 >/dev/null
     kill "$panel"
     wait "$panel" 2>/dev/null || true
     loaded=$(grep -i 'velorun\.dll' "$work/loaddll.log" || true)
@@ -84,7 +78,7 @@ installer)
 
     (cd "$work" && wine "C:\\Program Files\\Ambulon\\ambulon.exe") &
     panel=$!
-    wait_for_window "$panel"
+    "$tests/wait-for-window" "$panel" 60 >/dev/null
     kill "$panel"
     wait "$panel" 2>/dev/null || true
     wineserver -k

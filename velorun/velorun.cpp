@@ -37,7 +37,8 @@ int millisecondsLeft(Clock::time_point deadline)
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
-// The panel waits for these calls on its GUI thread, so no call may take longer.
+// The panel waits for these calls on its GUI thread, so no call may take longer
+// (close waits only for the calls ahead of it, each held to this).
 constexpr std::chrono::milliseconds timeLimit(2500);
 
 #if defined(_WIN32)

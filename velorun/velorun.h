@@ -1,11 +1,13 @@
 /* The treadmill's remote-control library: a plain C interface, loaded by the
  * panel at run time and called by name.
  *
- * One link at a time. Every call returns within about three seconds, even for
- * a host that never answers or a controller that stops reading, and returns 0
- * on success or one of the codes below. Host and port are NUL-terminated text;
- * white space around either is ignored (an operator's Enter leaves a line break
- * there).
+ * One link at a time. Every call but VELORUN_close returns within about three
+ * seconds, even for a host that never answers or a controller that stops
+ * reading, and returns 0 on success or one of the codes below. VELORUN_close
+ * waits for its turn without a limit, so that the link is closed whenever it
+ * returns; as each call ahead of it ends within its own limit, so does the
+ * wait. Host and port are NUL-terminated text; white space around either is
+ * ignored (an operator's Enter leaves a line break there).
  *
  * Calls may come from several threads: they take turns, and a call that cannot
  * have its turn within the time limit returns VELORUN_ERROR_TIMED_OUT having
@@ -49,7 +51,8 @@ enum {
     VELORUN_ERROR_TIMED_OUT = 5, /* no answer within the time limit */
     VELORUN_ERROR_NETWORK = 6, /* any other network failure */
     VELORUN_ERROR_NOT_CONNECTED = 7, /* a command without an open link */
-    VELORUN_ERROR_INVALID_SPEED = 8 /* a speed or acceleration that is not a finite number */
+    /* a speed or acceleration that is not a finite number, or a negative acceleration */
+    VELORUN_ERROR_INVALID_SPEED = 8
 };
 
 /* Opens a TCP link to host:port, closing any earlier link first. */
@@ -67,7 +70,8 @@ VELORUN_API int VELORUN_setSpeed(double speed);
 VELORUN_API int VELORUN_setSpeed4(double leftSpeed, double rightSpeed, double leftAcceleration,
                                   double rightAcceleration);
 
-/* Closes the link. Safe to call at any time, also twice: always returns 0. */
+/* Closes the link. Safe to call at any time, also twice: always returns 0,
+ * after the calls ahead of it have ended (see above). */
 VELORUN_API int VELORUN_close(void);
 
 #ifdef __cplusplus
