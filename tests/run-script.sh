@@ -25,8 +25,8 @@ display=$(sed -n 's/.*panel runs on the virtual display \(:[0-9]*\),.*/\1/p' "$w
 [ -n "$display" ] || { cat "$work/run.log" >&2; echo "scripts/run showed no virtual display" >&2; exit 1; }
 export DISPLAY=$display XAUTHORITY=$root/build/xvfb.auth
 
-window=$(timeout 30 xdotool search --sync --onlyvisible --classname '^ambulon$' | head -n 1) || true
-[ -n "$window" ] || { cat "$work/run.log" >&2; echo "xdotool found no panel window" >&2; exit 1; }
+panel=$(pgrep -n -f "^$root/build/bin/ambulon") || { cat "$work/run.log" >&2; echo "no panel runs" >&2; exit 1; }
+window=$("$root/tests/wait-for-window" "$panel" 30) || { cat "$work/run.log" >&2; exit 1; }
 eval "$(xdotool getwindowgeometry --shell "$window")"
 echo "the panel's window: ${WIDTH}x${HEIGHT} at $X,$Y on $DISPLAY"
 positions=$(QT_XCB_GL_INTEGRATION=none "$layout") || { echo "$layout failed" >&2; exit 1; }
