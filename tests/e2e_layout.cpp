@@ -1,10 +1,13 @@
 // Prints where an operator clicks in the panel's window, one "name x y" line
 // each, so that the end-to-end test can drive a panel built for Windows. Runs
 // beside the unpacked panel, on the DLLs shipped with it.
-#include "testsupport.h"
+#include "panel.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QWindow>
+
+#include <cstdio>
 
 int main(int argc, char* argv[])
 {
