@@ -7,24 +7,15 @@
 //   bench_panel idle panel|bare up and painted, then idle until killed
 //   bench_panel once panel|bare one start, first paint and quit, for a whole-process
 //                               count of instructions (callgrind)
-#include "Ambulon.h"
+#include "panel.h"
+#include "stress.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QTabWidget>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QUdpSocket>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <malloc.h>
 #include <vector>
 
 namespace {
@@ -78,66 +69,24 @@ double percentile(std::vector<qint64> values, double p)
     return double(values[index]);
 }
 
-long statusField(const char* name)
+// The panel's controls, as the tests find them; the bench stops when one is missing.
+Panel controls(const Ambulon& window)
 {
-    QFile status("/proc/self/status");
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(name))
-            return line.mid(int(qstrlen(name))).trimmed().split(' ').value(0).toLong();
-    return -1;
+    const Panel panel(window);
+    if (!panel.missing().isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(panel.missing()));
+        std::exit(1);
+    }
+    return panel;
 }
 
-// The panel's controls, found by their labels and texts.
-struct Controls
-{
-    explicit Controls(QWidget* w)
-    {
-        for (auto* b : w->findChildren<QPushButton*>())
-            if (b->text() == "Connect")
-                connect = b;
-        const auto edits = w->findChildren<QPlainTextEdit*>();
-        host = edits.value(0);
-        port = edits.value(1);
-        const auto radios = w->findChildren<QRadioButton*>();
-        tcp = radios.value(0);
-        udp = radios.value(1);
-        library = w->findChild<QCheckBox*>();
-    }
-    QPushButton* connect = nullptr;
-    QPlainTextEdit* host = nullptr;
-    QPlainTextEdit* port = nullptr;
-    QRadioButton* tcp = nullptr;
-    QRadioButton* udp = nullptr;
-    QCheckBox* library = nullptr;
-};
-
-struct Peers
-{
-    Peers()
-    {
-        server.listen(QHostAddress::LocalHost);
-        QObject::connect(&server, &QTcpServer::newConnection, [this] {
-            while (QTcpSocket* peer = server.nextPendingConnection()) {
-                peer->abort();
-                peer->deleteLater();
-            }
-        });
-        udp.bind(QHostAddress(QHostAddress::LocalHost), 0);
-    }
-    QTcpServer server;
-    QUdpSocket udp;
-};
-
 // One Connect on a fresh panel; microseconds from the click to the controls locked.
-qint64 connectOnce(Ambulon& window, const Peers& peers, const QString& mode)
+qint64 connectOnce(Ambulon& window, const DroppingPeers& peers, const QString& mode)
 {
-    const Controls c(&window);
+    const Panel c = controls(window);
     const bool tcp = mode.endsWith("tcp");
-    c.host->setPlainText("127.0.0.1");
-    c.port->setPlainText(QString::number(tcp ? peers.server.serverPort() : peers.udp.localPort()));
-    (tcp ? c.tcp : c.udp)->setChecked(true);
-    c.library->setChecked(mode.startsWith("library"));
+    c.fill("127.0.0.1", QString::number(peers.port(tcp)), tcp ? "TCP" : "UDP",
+           mode.startsWith("library"));
     QElapsedTimer timer;
     timer.start();
     c.connect->click();
@@ -160,15 +109,14 @@ int startup(int rounds)
         panel.push_back(startOnce(true));
     }
     const double p = percentile(panel, 0.5), b = percentile(bare, 0.5);
-    std::printf("startup: panel median %.0f us, bare window median %.0f us, ratio %.2f "
-                "(target <= 1.15)\n",
-                p, b, p / b);
+    std::printf("startup: panel median %.0f us, bare window median %.0f us, ratio %.2f\n", p, b,
+                p / b);
     return 0;
 }
 
 int connects(int rounds)
 {
-    Peers peers;
+    const DroppingPeers peers;
     for (const QString mode : {"direct tcp", "direct udp", "library tcp", "library udp"}) {
         std::vector<qint64> times;
         for (int i = 0; i < rounds; ++i) {
@@ -190,16 +138,15 @@ int memory(bool panel, int rounds)
     for (int i = 0; i < 10; ++i)
         QCoreApplication::processEvents();
     std::printf("memory, %s: peak resident %ld KiB after start-up\n", panel ? "panel" : "bare",
-                statusField("VmHWM:"));
+                long(processStatusKiB("VmHWM:")));
     if (panel && rounds > 0) {
-        Peers peers;
+        const DroppingPeers peers;
         auto* ambulon = static_cast<Ambulon*>(window);
+        const Panel c = controls(*ambulon);
         const auto run = [&](int n) {
-            const Controls c(ambulon);
             for (int i = 0; i < n; ++i) {
                 const bool tcp = i % 2 == 0;
-                c.port->setPlainText(
-                    QString::number(tcp ? peers.server.serverPort() : peers.udp.localPort()));
+                c.port->setPlainText(QString::number(peers.port(tcp)));
                 (tcp ? c.tcp : c.udp)->setChecked(true);
                 // The button is locked after the first success; the slot is not.
                 QMetaObject::invokeMethod(ambulon, "onClickConnect");
@@ -208,16 +155,16 @@ int memory(bool panel, int rounds)
             for (int i = 0; i < 20; ++i)
                 QCoreApplication::processEvents();
         };
-        Controls(ambulon).host->setPlainText("127.0.0.1");
+        c.host->setPlainText("127.0.0.1");
         qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) { });
         run(50);
-        const long rss = statusField("VmRSS:");
-        const size_t heap = mallinfo2().uordblks;
+        const qint64 rss = processStatusKiB("VmRSS:");
+        const qint64 heap = heapInUse();
         run(rounds);
-        std::printf("memory, panel: after %d more Connects resident %+ld KiB, heap in use %+lld "
+        std::printf("memory, panel: after %d more Connects resident %+lld KiB, heap in use %+lld "
                     "bytes\n",
-                    rounds, statusField("VmRSS:") - rss,
-                    static_cast<long long>(mallinfo2().uordblks) - static_cast<long long>(heap));
+                    rounds, static_cast<long long>(processStatusKiB("VmRSS:") - rss),
+                    static_cast<long long>(heapInUse() - heap));
     }
     delete window;
     return 0;

@@ -1,30 +1,12 @@
 // A thousand Connects in each mode: no descriptor or heap growth, no crash, and
 // only the newest socket is heard. A controller that floods the panel cannot
 // make it grow either.
+#include "stress.h"
 #include "testsupport.h"
 
 #include <QElapsedTimer>
-#include <QUdpSocket>
-
-#include <malloc.h>
 
 namespace {
-
-// Bytes in use on the heap (glibc's count; a sanitizer's allocator reports 0).
-qint64 heapInUse()
-{
-#if defined(Q_OS_WIN)
-    // The C runtime's heap, block by block.
-    qint64 used = 0;
-    _HEAPINFO block {};
-    while (_heapwalk(&block) == _HEAPOK)
-        if (block._useflag == _USEDENTRY)
-            used += qint64(block._size);
-    return used;
-#else
-    return qint64(mallinfo2().uordblks);
-#endif
-}
 
 // The process's resident memory in bytes, or -1 where it says nothing useful.
 qint64 residentBytes()
@@ -33,13 +15,8 @@ qint64 residentBytes()
     // The sanitizer's allocator keeps freed memory in quarantine, resident.
     return -1;
 #endif
-    QFile status("/proc/self/status");
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
-    return -1;
+    const qint64 kib = processStatusKiB("VmRSS:");
+    return kib < 0 ? -1 : kib * 1024;
 }
 
 } // namespace
@@ -65,17 +42,8 @@ void tst_Stress::manyConnects_data()
 void tst_Stress::manyConnects()
 {
     QFETCH(bool, libraryMode);
-    QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost));
-    // The peers' ends are closed as soon as they come, so that only the panel's count.
-    connect(&server, &QTcpServer::newConnection, &server, [&server] {
-        while (QTcpSocket* peer = server.nextPendingConnection()) {
-            peer->abort();
-            peer->deleteLater();
-        }
-    });
-    QUdpSocket peer;
-    QVERIFY(peer.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    const DroppingPeers peers;
+    QVERIFY(peers.ready());
 
     Ambulon window;
     const Panel panel(window);
@@ -86,7 +54,7 @@ void tst_Stress::manyConnects()
     const auto connectOnce = [&](int i) {
         const bool tcp = i % 2 == 0;
         (tcp ? panel.tcp : panel.udp)->setChecked(true);
-        panel.port->setPlainText(QString::number(tcp ? server.serverPort() : peer.localPort()));
+        panel.port->setPlainText(QString::number(peers.port(tcp)));
         // Connect is locked after the first success; the slot is not.
         QMetaObject::invokeMethod(&window, "onClickConnect");
         QCoreApplication::processEvents();
