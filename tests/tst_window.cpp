@@ -196,12 +196,25 @@ void tst_Window::styledControls()
         QCOMPARE(control->font().family(), QString("Times"));
         QCOMPARE(control->font().weight(), int(QFont::Bold));
         QCOMPARE(control->font().pointSize(), 12);
-        // A face with Times New Roman's widths, as on the lab's PCs, not a wider stand-in
-        // (Windows reports the name asked for when it holds a face of that name).
-        const QString face = QFontInfo(control->font()).family();
-        QVERIFY2(
-            QStringList({"Times", "Times New Roman", "Liberation Serif", "Tinos"}).contains(face),
-            qPrintable(face));
+        // Whichever face the machine gives for "Times", the text shows whole: it fits
+        // the room QLabel draws it in, the contents less margin and indent.
+        auto* label = static_cast<QLabel*>(control);
+        const QFontMetrics metrics = label->fontMetrics();
+        const int margin = label->margin();
+        const QSize room =
+            label->contentsRect().size() - QSize(2 * margin + qMax(0, label->indent()), 2 * margin);
+        const QSize needed(int(textAdvance(metrics, text)), metrics.height());
+        // In every Times face, Times New Roman on the lab's PCs included, these two
+        // need about 100 pixels: their 90-pixel labels cut off the colon and part of the n.
+        QEXPECT_FAIL("acceleration label", "cut in every Times face", Continue);
+        QEXPECT_FAIL("deceleration label", "cut in every Times face", Continue);
+        QVERIFY2(needed.width() <= room.width() && needed.height() <= room.height(),
+                 qPrintable(QString("needs %1x%2 pixels in %3, has %4x%5")
+                                .arg(needed.width())
+                                .arg(needed.height())
+                                .arg(QFontInfo(label->font()).family())
+                                .arg(room.width())
+                                .arg(room.height())));
     } else {
         QCOMPARE(control->font(), QApplication::font(control));
     }
