@@ -4,7 +4,8 @@
 # the security type "None"), both files are the user's alone, and VNC listens
 # on loopback only.
 set -euo pipefail
-. "$(dirname "$0")/../scripts/setup"
+# shellcheck source=scripts/display.sh
+. "$(dirname "$0")/../scripts/display.sh"
 work=$(mktemp -d)
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null; wait; rm -rf "$work"' EXIT
