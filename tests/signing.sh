@@ -19,7 +19,11 @@ AMBULON_SIGN_PKCS12=$work/cert.p12 AMBULON_SIGN_PASSWORD_FILE=$work/password \
 verify() { osslsigncode verify -CAfile "$work/cert.pem" -in "$1" >"$work/verify.log" 2>&1; }
 unzip -q signed/*.zip -d signed/tree
 unzip -q "$build"/ambulon-*-win64.zip -d unsigned
-for file in signed/*.exe signed/tree/*/ambulon.exe signed/tree/*/treadmill-sim.exe signed/tree/*/velorun.dll; do
+# The installer, and our own programs and library as the manifest lists them.
+files=(signed/*.exe signed/*.msi)
+tree=$(echo signed/tree/*)
+while read -r file; do files+=("$tree/$file"); done < <(awk '$1 == "program" || $1 == "library" { print $2 }' "$build/manifest.txt")
+for file in "${files[@]}"; do
     verify "$file" || { cat verify.log; echo "$file: not signed as it should be"; exit 1; }
     echo "signed and verified: ${file#signed/}"
 done

@@ -1,40 +1,72 @@
 #!/usr/bin/env bash
-# Checks the Windows zip: one folder holding exactly the panel, its library,
-# the simulator, the Qt and MinGW runtime DLLs they load, the Qt plugins,
-# README.txt, the project's licence and the third-party notices; every DLL
-# that any of them imports is in the zip or is a Windows system DLL; no file
-# names a path of the build machine; the panel carries the icon, and the
-# programs and the library carry the project's version.
-#   windows-package.sh ZIP OBJDUMP SOURCE_DIR BUILD_DIR VERSION COMPANY
+# Checks the Windows zip: one folder holding exactly what the build's
+# manifest.txt lists; every DLL that any of them imports is in the zip or is a
+# Windows system DLL; each library inside Qt's DLLs is the one its
+# BUILDINFO.txt names; no file names a path of the build machine; the panel
+# carries the icon, and the programs and the library carry the project's version.
+# The zip's and the MSI's bills of materials pass CycloneDX's SCHEMA and name
+# each file with the SHA-512 of the package's copy.
+#   windows-package.sh ZIP OBJDUMP SOURCE_DIR BUILD_DIR VERSION COMPANY BUILDINFO SCHEMA
 set -euo pipefail
-zip=$1 objdump=$2 source=$3 build=$4 version=$5 company=$6
+zip=$1 objdump=$2 source=$3 build=$4 version=$5 company=$6 buildinfo=$7 schema=$8
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 unzip -q "$zip" -d "$work"
+status=0
 
 top=$(basename "$zip" .zip)
 [ "$(ls "$work")" = "$top" ] || { echo "the zip must hold the one folder $top"; exit 1; }
 cd "$work/$top"
-expected="LICENSE.txt
-Qt5Core.dll
-Qt5Gui.dll
-Qt5Network.dll
-Qt5Widgets.dll
-README.txt
-ambulon.exe
-libgcc_s_seh-1.dll
-libstdc++-6.dll
-libwinpthread-1.dll
-licenses/GPL-3.txt
-licenses/LGPL-3.txt
-licenses/MinGW-w64-runtime.txt
-licenses/Qt.txt
-platforms/qwindows.dll
-styles/qwindowsvistastyle.dll
-treadmill-sim.exe
-velorun.dll"
+
+# What a scanner reads: each library's own version string, in the shipped
+# DLLs. Each must be the version BUILDINFO.txt names, and each library
+# BUILDINFO.txt names as linked in must show in some DLL. NAME|PATTERN, the
+# pattern's first group the version; HarfBuzz's text is its bare version, so
+# its pattern is the version named (double-conversion writes none).
+declare -A named=()
+while read -r name named_version; do named[$name]=$named_version; done < <(
+    /usr/bin/python3 "$source/windows/buildinfo.py" "$buildinfo" component name version)
+harfbuzz=$(sed 's/\./\\./g' <<<"${named[harfbuzz]:-}")
+markers="qt|^Qt ([0-9.]+) \\(x86_64
+zlib|^ deflate ([0-9.]+) Copyright
+libpng|^ ?libpng version ([0-9.]+)
+pcre2|^([0-9]+\\.[0-9]+) [0-9]{4}-[0-9]{2}-[0-9]{2}\$
+harfbuzz|^($harfbuzz)\$"
+declare -A seen=()
+while read -r dll; do
+    text=$(strings -a "$dll")
+    while IFS='|' read -r name pattern; do
+        [ "$pattern" != '^()$' ] || continue
+        for found in $(grep -E "$pattern" <<<"$text" | sed -E "s/$pattern.*/\1/" | sort -u); do
+            echo "$dll: $name $found"
+            seen[$name]=1
+            if [ -z "${named[$name]:-}" ]; then
+                echo "  BUILDINFO.txt names no $name"
+                status=1
+            elif [ "$found" != "${named[$name]}" ]; then
+                echo "  BUILDINFO.txt names $name ${named[$name]}"
+                status=1
+            fi
+        done
+    done <<<"$markers"
+done < <(find . -name '*.dll' | sed 's|^\./||' | LC_ALL=C sort)
+while IFS='|' read -r name _; do
+    if [ -n "${named[$name]:-}" ] && [ -z "${seen[$name]:-}" ]; then
+        echo "BUILDINFO.txt names $name ${named[$name]}, but no DLL holds its version string"
+        status=1
+    fi
+done <<<"$markers"
+
+expected=$(awk '$1 != "version" && $1 != "time" { print $2 }' "$build/manifest.txt" | LC_ALL=C sort)
 actual=$(find . -type f | sed 's|^\./||' | LC_ALL=C sort)
-[ "$actual" = "$expected" ] || { diff <(echo "$expected") <(echo "$actual"); exit 1; }
+[ "$actual" = "$expected" ] || { diff <(echo "$expected") <(echo "$actual"); status=1; }
+sbom() {
+    /usr/bin/python3 "$source/scripts/sbom" check "$1.cdx.json" --schema "$schema" --tree "$2" \
+        --manifest "$build/manifest.txt" || status=1
+}
+sbom "$zip" .
+msiextract -C "$work/msi" "${zip%.zip}.msi" >/dev/null
+sbom "${zip%.zip}.msi" "$work/msi/Ambulon"
 
 # The notices hold the licences they name, and where Qt came from.
 grep -q 'MIT License' LICENSE.txt
@@ -46,7 +78,7 @@ grep -qi 'winpthreads' licenses/MinGW-w64-runtime.txt
 while read -r dll; do
     [ "$dll" = velorun.dll ] || grep -rqF "${dll#*/}" licenses || { echo "no notice names $dll"; exit 1; }
 done < <(find . -name '*.dll' | sed 's|^\./||')
-for text in Zlib libpng FTL Harfbuzz BSD-3-clause; do
+for text in FTL Harfbuzz BSD-3-clause; do
     grep -q "^License: $text\$" licenses/Qt.txt || { echo "licenses/Qt.txt lacks the $text licence"; exit 1; }
 done
 
@@ -57,7 +89,6 @@ grep -q 'Subsystem.*(Windows CUI)' <<<"$("$objdump" -p ambulon.exe)"
 system="advapi32 bcrypt comdlg32 crypt32 d3d11 dnsapi dwmapi dxgi gdi32 imm32 iphlpapi kernel32
 msvcrt mpr netapi32 ole32 oleaut32 setupapi shell32 shlwapi user32 userenv uxtheme version
 winmm winspool ws2_32 wtsapi32"
-status=0
 while read -r binary; do
     for dll in $("$objdump" -p "$binary" | sed -n 's/^[[:space:]]*DLL Name: //p'); do
         lower=$(tr '[:upper:]' '[:lower:]' <<<"${dll%.*}")

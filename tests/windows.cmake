@@ -3,17 +3,19 @@
 set(package ${CMAKE_BINARY_DIR}/ambulon-${PROJECT_VERSION}-win64)
 
 add_test(NAME windows_package COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows-package.sh
-  ${package}.zip ${CMAKE_OBJDUMP} ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR} ${PROJECT_VERSION} ${AMBULON_VENDOR})
+  ${package}.zip ${CMAKE_OBJDUMP} ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR} ${PROJECT_VERSION} ${AMBULON_VENDOR}
+  ${AMBULON_QT_PREFIX}/BUILDINFO.txt ${AMBULON_CYCLONEDX_SCHEMA})
 set_tests_properties(windows_package PROPERTIES LABELS "windows;package")
 
 # The Qt whose DLLs go into the zip was built with every patch of Debian's
 # series for its source version, security fixes included: its BUILDINFO.txt
 # names each patch the project expects.
 add_test(NAME qt_patches COMMAND bash -c [[
-  missing=$(LC_ALL=C comm -13 <(sed -n 's/^patch: //p' "$1" | LC_ALL=C sort) <(LC_ALL=C sort "$2"))
+  missing=$(LC_ALL=C comm -13 <(/usr/bin/python3 "$3" "$1" patch | LC_ALL=C sort) <(LC_ALL=C sort "$2"))
   [ -z "$missing" ] || { echo "$1 lacks the patches:" $missing; exit 1; }
   echo "$1 has all $(wc -l <"$2") patches of $2"]]
-  qt_patches ${AMBULON_QT_PREFIX}/BUILDINFO.txt ${PROJECT_SOURCE_DIR}/windows/qt5-patches.txt)
+  qt_patches ${AMBULON_QT_PREFIX}/BUILDINFO.txt ${PROJECT_SOURCE_DIR}/windows/qt5-patches.txt
+  ${PROJECT_SOURCE_DIR}/windows/buildinfo.py)
 set_tests_properties(qt_patches PROPERTIES LABELS "windows;package")
 
 set(checks ${CMAKE_CURRENT_SOURCE_DIR}/wine-checks.sh)
@@ -26,23 +28,28 @@ endif()
 wine_test(wine_planted_dll WORKDIR ${CMAKE_BINARY_DIR}
   COMMAND --unix bash ${checks} planted ${package}.zip $<TARGET_FILE:fakevelorun>)
 wine_test(wine_installer WORKDIR ${CMAKE_BINARY_DIR} LABELS package
-  COMMAND --unix bash ${checks} installer ${package}.exe)
+  COMMAND --unix bash ${checks} installer ${package}.exe ${CMAKE_BINARY_DIR}/manifest.txt
+    ${AMBULON_CYCLONEDX_SCHEMA})
 
-# An upgrade: an older installer from a second tree that differs in version
-# only, and ships one more file, obsolete.txt, that the newer one does not.
+# An upgrade: older installers, NSIS and MSI, packed from this same build as
+# version 0.0.1, with one more file, obsolete.txt, that the newer ones do not ship.
 set(old ${CMAKE_BINARY_DIR}/upgrade-old)
 file(WRITE ${old}-extra/obsolete.txt "A file that only the older version ships.\n")
-file(WRITE ${old}-extra/install.cmake
-  "install(FILES \"${old}-extra/obsolete.txt\" DESTINATION . COMPONENT Runtime)\n")
-add_test(NAME upgrade_old_installer COMMAND sh -c "cmake -S \"$1\" -B \"$2\" -G \"$3\" -DCMAKE_BUILD_TYPE=Release \
-  -DBUILD_TESTING=OFF -DAMBULON_TEST_VERSION=0.0.1 -DCMAKE_PROJECT_INCLUDE=\"$2-extra/install.cmake\" \
-  -DCMAKE_TOOLCHAIN_FILE=\"$4\" -DCMAKE_PREFIX_PATH=\"$5\" >/dev/null &&
-  cmake --build \"$2\" --parallel 2 >/dev/null && cd \"$2\" && cpack -G NSIS >/dev/null"
-  old ${PROJECT_SOURCE_DIR} ${old} ${CMAKE_GENERATOR} ${CMAKE_TOOLCHAIN_FILE} "${CMAKE_PREFIX_PATH}")
-set_tests_properties(upgrade_old_installer PROPERTIES FIXTURES_SETUP upgrade LABELS "windows;package" TIMEOUT 900)
+file(WRITE ${old}.cmake "include(${CMAKE_BINARY_DIR}/CPackConfig.cmake)
+set(CPACK_PACKAGE_VERSION 0.0.1)
+set(CPACK_PACKAGE_FILE_NAME ambulon-0.0.1-win64)
+set(CPACK_INSTALLED_DIRECTORIES ${old}-extra .)
+set(CPACK_GENERATOR NSIS External)
+")
+add_test(NAME upgrade_old_installer COMMAND ${CMAKE_CPACK_COMMAND} --config ${old}.cmake -B ${old})
+set_tests_properties(upgrade_old_installer PROPERTIES FIXTURES_SETUP upgrade LABELS "windows;package")
 wine_test(wine_upgrade WORKDIR ${CMAKE_BINARY_DIR} LABELS package
   COMMAND --unix bash ${checks} upgrade ${old}/ambulon-0.0.1-win64.exe ${package}.exe ${PROJECT_VERSION})
 set_tests_properties(wine_upgrade PROPERTIES FIXTURES_REQUIRED "wine;upgrade")
+wine_test(wine_msi WORKDIR ${CMAKE_BINARY_DIR} LABELS package
+  COMMAND --unix bash ${checks} msi ${old}/ambulon-0.0.1-win64.msi ${package}.msi ${PROJECT_VERSION}
+    ${CMAKE_BINARY_DIR}/manifest.txt)
+set_tests_properties(wine_msi PROPERTIES FIXTURES_REQUIRED "wine;upgrade")
 
 # Authenticode signing, with a certificate made for the test.
 add_test(NAME windows_signing COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/signing.sh

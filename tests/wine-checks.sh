@@ -7,12 +7,19 @@
 #   wine-checks.sh planted ZIP PLANT_DLL  a velorun.dll planted in the folder the
 #       panel starts in is never loaded: Wine's own loader trace (+loaddll) says
 #       which one was
-#   wine-checks.sh installer EXE  silent install (no import library, a
-#       Start-menu entry that points at the installed panel), the panel started
-#       from the installed folder, silent uninstall leaving nothing behind
-#   wine-checks.sh upgrade OLD_EXE NEW_EXE  the older installer (which ships
-#       obsolete.txt), then the newer one over it, both silent: one Add/Remove
-#       entry, of the newer version, one Start-menu entry, obsolete.txt gone
+#   wine-checks.sh installer EXE MANIFEST SCHEMA  silent install (no import
+#       library, a Start-menu entry that points at the installed panel, the
+#       files the installer's bill of materials names, with their SHA-512), the
+#       panel started from the installed folder, silent uninstall leaving
+#       nothing behind
+#   wine-checks.sh upgrade OLD_EXE NEW_EXE VERSION  the older installer (which
+#       ships obsolete.txt), then the newer one over it, both silent: one
+#       Add/Remove entry, of the newer version, one Start-menu entry,
+#       obsolete.txt gone
+#   wine-checks.sh msi OLD_MSI NEW_MSI VERSION MANIFEST  the same upgrade with
+#       msiexec /qn, leaving exactly what MANIFEST lists; the panel started
+#       from its Start-menu entry's folder loads the installed velorun.dll;
+#       msiexec /x /qn leaves no file and no uninstall key
 set -euo pipefail
 # Only the DLLs shipped beside the programs count here.
 unset WINEPATH
@@ -22,6 +29,21 @@ tests=$(cd "$(dirname "$0")" && pwd)
 work=$PWD/wine-$what
 rm -rf "$work"
 mkdir -p "$work"
+
+key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+installed="$WINEPREFIX/drive_c/Program Files/Ambulon"
+# What Add/Remove Programs and the Start menu would show: the entries that
+# name Ambulon, whatever their key (NSIS's is "Ambulon", an MSI's its product code).
+state() {
+    echo "$1: $(wine reg query "$key" /s | tr -d '\r' | grep -ci 'DisplayName.*Ambulon') Add/Remove entry;" \
+        "$(find "$WINEPREFIX/drive_c" -iname 'Ambulon.lnk' | wc -l) Start-menu entry;" \
+        "$(cd "$installed" && find . -type f | LC_ALL=C sort | tr '\n' ' ')"
+    wine reg query "$key" /s | tr -d '\r' | awk '/^HKEY/ { entry = $0 } /DisplayName.*Ambulon/ { print entry }' |
+        while read -r entry; do
+            wine reg query "$entry" | tr -d '\r' |
+                grep -E 'Display(Name|Version|Icon)|Publisher|EstimatedSize' | sed 's/^ */    /'
+        done
+}
 
 unpack() {
     unzip -q "$1" -d "$work/unpacked"
@@ -64,7 +86,6 @@ planted)
 installer)
     wine "$1" /S
     wineserver -w
-    installed="$WINEPREFIX/drive_c/Program Files/Ambulon"
     test -f "$installed/ambulon.exe" && test -f "$installed/velorun.dll"
     test -f "$installed/platforms/qwindows.dll" && test -f "$installed/README.txt"
     # The import library is for building against the library, not for a lab PC.
@@ -73,7 +94,8 @@ installer)
     lnk=$(find "$WINEPREFIX/drive_c" -iname 'Ambulon.lnk')
     strings -a "$lnk" | grep -qxF 'C:\Program Files\Ambulon\ambulon.exe' ||
         { echo "the Start-menu entry points elsewhere: $(strings -a "$lnk" | grep -i 'ambulon.exe')"; exit 1; }
-    wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | grep -qi ambulon
+    wine reg query "$key" /s | grep -qi ambulon
+    /usr/bin/python3 "$tests/../scripts/sbom" check "$1.cdx.json" --schema "$3" --tree "$installed" --manifest "$2"
     echo "installed: $(cd "$installed" && find . -type f | wc -l) files, a Start-menu entry, an uninstaller"
 
     (cd "$work" && wine "C:\\Program Files\\Ambulon\\ambulon.exe") &
@@ -91,7 +113,7 @@ installer)
     # whose name holds "ambulon" (a clone of the project, say).
     left=$(cd "$WINEPREFIX/drive_c" && find . -ipath '*ambulon*' || true)
     [ -z "$left" ] || { echo "left behind: $left"; exit 1; }
-    if wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | grep -qi ambulon; then
+    if wine reg query "$key" /s | grep -qi ambulon; then
         echo "the uninstall entry is left"
         exit 1
     fi
@@ -99,32 +121,60 @@ installer)
     # removes temporary files in its own time); nothing of the panel does.
     echo "uninstalled: no file of the panel, no shortcut, no uninstall entry left"
     ;;
-upgrade)
-    key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
-    installed="$WINEPREFIX/drive_c/Program Files/Ambulon"
-    # What Add/Remove Programs and the Start menu would show.
-    state() {
-        echo "$1: $(wine reg query "$key" /s | tr -d '\r' | grep -ci 'DisplayName.*Ambulon') Add/Remove entry;" \
-            "$(find "$WINEPREFIX/drive_c" -iname 'Ambulon.lnk' | wc -l) Start-menu entry;" \
-            "$(cd "$installed" && find . -type f | LC_ALL=C sort | tr '\n' ' ')"
-        wine reg query "$key\\Ambulon" | tr -d '\r' |
-            grep -E 'Display(Name|Version|Icon)|Publisher|EstimatedSize' | sed 's/^ */    /'
-    }
-    wine "$1" /S
+upgrade | msi)
+    if [ "$what" = msi ]; then
+        install() { wine msiexec /i "$(winepath -w "$1")" /qn; }
+    else
+        install() { wine "$1" /S; }
+    fi
+    install "$1"
     wineserver -w
     state before
     test -f "$installed/obsolete.txt"
-    wine "$2" /S
+    install "$2"
     wineserver -w
     after=$(state after)
     echo "$after"
     grep -q '^after: 1 Add/Remove entry; 1 Start-menu entry;' <<<"$after"
     grep -q "DisplayVersion.*$3\$" <<<"$after"
-    grep -q 'EstimatedSize.*0x[1-9a-f]' <<<"$after"
-    grep -qi 'DisplayIcon.*ambulon\.exe' <<<"$after"
     grep -q 'Publisher' <<<"$after"
+    if [ "$what" = upgrade ]; then
+        grep -q 'EstimatedSize.*0x[1-9a-f]' <<<"$after"
+        grep -qi 'DisplayIcon.*ambulon\.exe' <<<"$after"
+    else
+        # Wine's Windows Installer writes neither: Windows shows the package's
+        # ARPPRODUCTICON and reckons the size itself.
+        msiinfo export "$2" Property | grep -q "^ARPPRODUCTICON.ambulon.ico" &&
+            msiinfo export "$2" Icon | grep -q '^ambulon.ico' ||
+            { echo "the MSI names no icon for Add/Remove Programs"; exit 1; }
+    fi
     test -f "$installed/ambulon.exe"
     if [ -e "$installed/obsolete.txt" ]; then echo "the older version's obsolete.txt is left"; exit 1; fi
+    [ "$what" = msi ] || exit 0
+
+    listed=$(awk '$1 != "version" && $1 != "time" { print $2 }' "$4" | LC_ALL=C sort)
+    [ "$(cd "$installed" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)" = "$listed" ] ||
+        { echo "the MSI installed other files than the manifest lists"; exit 1; }
+    lnk=$(find "$WINEPREFIX/drive_c" -iname 'Ambulon.lnk')
+    strings -a "$lnk" | grep -qiF 'ambulon.exe' || { echo "the Start-menu entry does not start the panel"; exit 1; }
+    cd "$work"
+    WINEDEBUG=+loaddll wine "C:\\Program Files\\Ambulon\\ambulon.exe" 2>"$work/loaddll.log" &
+    panel=$!
+    "$tests/wait-for-window" "$panel" 60 >/dev/null
+    kill "$panel"
+    wait "$panel" 2>/dev/null || true
+    wineserver -k
+    wineserver -w
+    grep -qiF 'Loaded L"C:\\Program Files\\Ambulon\\velorun.dll"' "$work/loaddll.log" ||
+        { echo "the installed panel did not load its velorun.dll"; grep -i velorun "$work/loaddll.log"; exit 1; }
+    echo "the installed panel started and loaded C:\Program Files\Ambulon\velorun.dll"
+
+    wine msiexec /x "$(winepath -w "$2")" /qn
+    wineserver -w
+    left=$(cd "$WINEPREFIX/drive_c" && find . -ipath '*ambulon*' || true)
+    [ -z "$left" ] || { echo "left behind: $left"; exit 1; }
+    if wine reg query "$key" /s | grep -qi ambulon; then echo "the uninstall entry is left"; exit 1; fi
+    echo "uninstalled: no file of the panel, no shortcut, no uninstall key left"
     ;;
 *)
     echo "unknown check $what" >&2

@@ -1,14 +1,10 @@
 # Run by CPack on the staged tree before it packs it (CPACK_PRE_BUILD_SCRIPTS).
 # The zip and the installer take each file's time and permissions from this
-# tree; here they become the last commit's time (SOURCE_DATE_EPOCH, which the
-# scripts set) and plain read/write for the owner, read for everyone else.
+# tree; here they become the release time (SOURCE_DATE_EPOCH, which the build
+# hands CPack) and plain read/write for the owner, read for everyone else.
 set(epoch "$ENV{SOURCE_DATE_EPOCH}")
-if(epoch STREQUAL "")
-  execute_process(COMMAND git -C "${CPACK_AMBULON_SOURCE_DIR}" log -1 --format=%ct
-    OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-endif()
 if(NOT epoch MATCHES "^[0-9]+$")
-  message(WARNING "No SOURCE_DATE_EPOCH and no commit: packaged files keep their build times")
+  message(WARNING "No SOURCE_DATE_EPOCH: packaged files keep their build times")
   return()
 endif()
 execute_process(COMMAND chmod -R u=rwX,go=rX "${CPACK_TEMPORARY_DIRECTORY}" RESULT_VARIABLE modes)

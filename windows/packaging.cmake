@@ -1,0 +1,74 @@
+# The Windows packages, included from the top CMakeLists.txt before CPack:
+# ambulon-<version>-win64.zip holds one folder; the NSIS installer (and the
+# MSI, windows/msi.cmake) put the same folder under Program Files. Both take
+# what manifest.txt lists, nothing else.
+set(CPACK_GENERATOR ZIP NSIS)
+set(CPACK_PACKAGE_FILE_NAME ambulon-${PROJECT_VERSION}-win64)
+set(CPACK_PACKAGE_INSTALL_DIRECTORY Ambulon)
+set(CPACK_PACKAGE_EXECUTABLES ambulon Ambulon)
+# One registry key whatever the version (CPack's default names it by
+# version), so that a newer installer finds the older one, runs its
+# uninstaller first (removing the files the new version no longer ships), and
+# leaves one entry in Add/Remove Programs and one in the Start menu.
+set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Ambulon)
+set(AMBULON_UNINSTALL_KEY "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\${CPACK_PACKAGE_INSTALL_REGISTRY_KEY}")
+
+# The Start-menu entry points into the one folder (CPack assumes bin/).
+set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
+set(CPACK_NSIS_PACKAGE_NAME Ambulon)
+set(CPACK_NSIS_DISPLAY_NAME Ambulon)
+set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/windows/ambulon.ico)
+set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/windows/ambulon.ico)
+set(CPACK_NSIS_INSTALLED_ICON_NAME ambulon.exe)
+# CPack's template writes no size; Add/Remove Programs reads it in KiB.
+set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "
+    \${GetSize} \"$INSTDIR\" \"/S=0K\" $0 $1 $2
+    IntFmt $0 \"0x%08X\" $0
+    WriteRegDWORD SHCTX \"${AMBULON_UNINSTALL_KEY}\" \"EstimatedSize\" \"$0\"")
+# One whole, as the zip: component by component, the installer would show a
+# components page.
+set(CPACK_MONOLITHIC_INSTALL ON)
+
+# CPack's own NSIS template, edited in one place:
+# - a 64-bit installer: Debian's 64-bit Wine cannot run NSIS's default 32-bit
+#   one, and "Target" must open the script, before anything CPack lets us add;
+# - the options page CPack writes at packing time goes in without a time;
+# - GetSize (above) comes from NSIS's FileFunc.nsh;
+# - the licence page informs: MIT asks for no agreement, so its button is Next.
+file(READ ${CMAKE_ROOT}/Modules/Internal/CPack/NSIS.template.in template)
+set(edits
+  "!define VERSION" "Target amd64-unicode\n  !define VERSION"
+  [[ReserveFile "NSIS.InstallOptions.ini"]]
+  "SetDateSave off\n  ReserveFile \"NSIS.InstallOptions.ini\"\n  SetDateSave on"
+  [[!insertmacro MUI_INSTALLOPTIONS_EXTRACT "NSIS.InstallOptions.ini"]]
+  "SetDateSave off\n  !insertmacro MUI_INSTALLOPTIONS_EXTRACT \"NSIS.InstallOptions.ini\"\n  SetDateSave on"
+  "!include Sections.nsh" "!include Sections.nsh\n  !include FileFunc.nsh"
+  "@CPACK_NSIS_LICENSE_PAGE@"
+  "!define MUI_LICENSEPAGE_BUTTON $(^NextBtn)\n  !define MUI_LICENSEPAGE_TEXT_BOTTOM \"Ambulon is free software under the MIT licence, which asks for no agreement. The licences of the parts it ships are in the licenses folder.\"\n  @CPACK_NSIS_LICENSE_PAGE@")
+while(edits)
+  list(POP_FRONT edits from to)
+  string(FIND "${template}" "${from}" found)
+  if(found EQUAL -1)
+    message(FATAL_ERROR "CPack's NSIS template has no '${from}'")
+  endif()
+  string(REPLACE "${from}" "${to}" template "${template}")
+endwhile()
+file(WRITE ${PROJECT_BINARY_DIR}/nsis/NSIS.template.in "${template}")
+list(APPEND CPACK_MODULE_PATH ${PROJECT_BINARY_DIR}/nsis)
+
+# The zip and the installer take file times and permissions from the staged
+# tree: the release time and plain permissions.
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/windows/staging.cmake)
+
+# The MSI, for IT departments that deploy by policy: CPack's External
+# generator stages the same install, and windows/msi.cmake makes the package
+# of it with wixl. Its upgrade code names Ambulon for Windows Installer
+# forever: a newer MSI replaces an older one by it.
+list(APPEND CPACK_GENERATOR External)
+set(CPACK_EXTERNAL_ENABLE_STAGING ON)
+set(CPACK_EXTERNAL_PACKAGE_SCRIPT ${PROJECT_SOURCE_DIR}/windows/msi.cmake)
+set(CPACK_AMBULON_MSI_UPGRADE_CODE 3268CF56-550F-4476-B557-664D43285E01)
+# The bills of materials name what is inside Qt's DLLs as its BUILDINFO.txt does.
+set(CPACK_AMBULON_BUILDINFO ${AMBULON_QT_PREFIX}/BUILDINFO.txt)
