@@ -61,30 +61,36 @@ inline QList<QMessageBox*> openBoxes()
     return boxes;
 }
 
-inline void closeBoxes()
+// For the suites about one window: a fresh one for each test function, shown
+// and exposed, with the Network page's controls in `panel`; numbers in C's format.
+class WindowTest : public QObject
 {
-    for (QMessageBox* box : openBoxes())
-        box->close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
+    Q_OBJECT
 
-// A fresh window for each test function, shown and exposed, with the Network
-// page's controls; for init() and cleanup().
-inline void openTestWindow(Ambulon*& window)
-{
-    window = new Ambulon();
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window));
-    const QString missing = Panel(*window).missing();
-    QVERIFY2(missing.isEmpty(), qPrintable(missing));
-}
+protected:
+    Ambulon* window = nullptr;
+    Panel panel;
 
-inline void closeTestWindow(Ambulon*& window)
-{
-    closeBoxes();
-    delete window;
-    window = nullptr;
-}
+private slots:
+    void init()
+    {
+        QLocale::setDefault(QLocale::c());
+        window = new Ambulon();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        panel = Panel(*window);
+        QVERIFY2(panel.missing().isEmpty(), qPrintable(panel.missing()));
+    }
+    void cleanup()
+    {
+        for (QMessageBox* box : openBoxes())
+            box->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        delete window;
+        window = nullptr;
+        panel = Panel();
+    }
+};
 
 // Redirects standard output (the C and C++ streams alike) to a file while alive.
 // Qt Test reports to standard output too: when the test has failed by the time

@@ -28,15 +28,11 @@ void clickConnectForAnAttempt(const Panel& panel)
 
 } // namespace
 
-class tst_Connection : public QObject
+class tst_Connection : public WindowTest
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-
     void directTcp();
     void directUdp_data();
     void directUdp();
@@ -49,31 +45,12 @@ private slots:
     void libraryModeDropsAnEarlierDirectSocket();
     void dispatchByName();
     void destroyedWindowDeletesItsSocket();
-
-private:
-    Ambulon* window = nullptr;
 };
-
-void tst_Connection::initTestCase()
-{
-    QLocale::setDefault(QLocale::c());
-}
-
-void tst_Connection::init()
-{
-    openTestWindow(window);
-}
-
-void tst_Connection::cleanup()
-{
-    closeTestWindow(window);
-}
 
 void tst_Connection::directTcp()
 {
     QTcpServer server;
     QVERIFY(server.listen(QHostAddress::LocalHost));
-    const Panel panel(*window);
     panel.fill("127.0.0.1", QString::number(server.serverPort()), "TCP", false);
 
     StdoutCapture out;
@@ -113,7 +90,6 @@ void tst_Connection::directUdp()
     QFETCH(int, traceLines);
     QUdpSocket peer;
     QVERIFY(peer.bind(QHostAddress(QHostAddress::LocalHost), 0));
-    const Panel panel(*window);
     panel.fill("127.0.0.1", QString::number(peer.localPort()), transport, false);
     BESIDE_LABEL(QDoubleSpinBox, leftAcceleration, window, "Left acceleration: ");
     BESIDE_LABEL(QDoubleSpinBox, leftDeceleration, window, "Left deceleration: ");
@@ -140,7 +116,6 @@ void tst_Connection::directUdp()
 
 void tst_Connection::refusedTcpLeavesIdle()
 {
-    const Panel panel(*window);
     panel.fill("127.0.0.1", QString::number(refusedPort()), "TCP", false);
     clickConnectForAnAttempt(panel);
     QAbstractSocket* refused = AmbulonProbe::socket(*window);
@@ -163,7 +138,6 @@ void tst_Connection::onlyTheNewestSocketIsHeard()
     // when the second Connect replaces it; an address connects a UDP socket at once.
     QUdpSocket peer;
     QVERIFY(peer.bind(QHostAddress(QHostAddress::LocalHost), 0));
-    const Panel panel(*window);
     panel.fill("localhost", QString::number(peer.localPort()), "UDP", false);
     StdoutCapture out;
     MessageLog log;
@@ -206,7 +180,6 @@ void tst_Connection::debugMessage()
 {
     QFETCH(QString, port);
     QFETCH(QString, message);
-    const Panel panel(*window);
     panel.fill("127.0.0.1", port, "UDP", false);
     MessageLog log;
     StdoutCapture out;
@@ -250,7 +223,6 @@ void tst_Connection::libraryMode()
     QTcpServer server;
     QVERIFY(server.listen(QHostAddress::LocalHost));
     const quint16 port = listening ? server.serverPort() : refusedPort();
-    const Panel panel(*window);
     // Handed to the library as typed: it trims the operator's line break itself.
     panel.fill("127.0.0.1\n", QString::number(port), transport, true);
 
@@ -275,7 +247,6 @@ void tst_Connection::libraryModeDropsAnEarlierDirectSocket()
 {
     QTcpServer server;
     QVERIFY(server.listen(QHostAddress::LocalHost));
-    const Panel panel(*window);
     panel.fill("localhost", QString::number(server.serverPort()), "TCP", false);
     clickConnectForAnAttempt(panel);
     QPointer<QAbstractSocket> direct = AmbulonProbe::socket(*window);
@@ -303,7 +274,6 @@ void tst_Connection::destroyedWindowDeletesItsSocket()
 {
     QTcpServer server;
     QVERIFY(server.listen(QHostAddress::LocalHost));
-    const Panel panel(*window);
     panel.fill("127.0.0.1", QString::number(server.serverPort()), "TCP", false);
     clickConnectForAnAttempt(panel);
     QVERIFY(server.waitForNewConnection(5000));

@@ -16,15 +16,11 @@
 #include <QTabWidget>
 #include <QTimer>
 
-class tst_Window : public QObject
+class tst_Window : public WindowTest
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-
     void slotTable();
     void fileMenu();
     void exitEndsTheEventLoop();
@@ -49,25 +45,7 @@ private slots:
     void accessibleNames();
     void tabWalk_data();
     void tabWalk();
-
-private:
-    Ambulon* window = nullptr;
 };
-
-void tst_Window::initTestCase()
-{
-    QLocale::setDefault(QLocale::c());
-}
-
-void tst_Window::init()
-{
-    openTestWindow(window);
-}
-
-void tst_Window::cleanup()
-{
-    closeTestWindow(window);
-}
 
 void tst_Window::slotTable()
 {
@@ -222,7 +200,6 @@ void tst_Window::styledControls()
 
 void tst_Window::fieldsAndChoices()
 {
-    const Panel panel(*window);
     for (QPlainTextEdit* field : {panel.host, panel.port}) {
         QVERIFY(field->toPlainText().isEmpty());
         QCOMPARE(field->minimumSize(), QSize(200, 30));
@@ -251,7 +228,6 @@ void tst_Window::fieldsAndChoices()
 
 void tst_Window::radioButtonsAreExclusive()
 {
-    const Panel panel(*window);
     QCOMPARE(panel.tcp->parentWidget(), panel.udp->parentWidget());
     // A radio button without text answers to clicks on its indicator only.
     const auto indicator = [](QWidget* radio) { return QPoint(6, radio->height() / 2); };
@@ -330,10 +306,9 @@ void tst_Window::tabMovesFocus()
 
 void tst_Window::enterInsertsLineBreak()
 {
-    BESIDE_LABEL(QPlainTextEdit, host, window, "Host: ");
-    QTest::keyClicks(host, "127.0.0.1");
-    QTest::keyClick(host, Qt::Key_Return);
-    QCOMPARE(host->toPlainText(), QString("127.0.0.1\n"));
+    QTest::keyClicks(panel.host, "127.0.0.1");
+    QTest::keyClick(panel.host, Qt::Key_Return);
+    QCOMPARE(panel.host->toPlainText(), QString("127.0.0.1\n"));
 }
 
 void tst_Window::typedLineShowsWhole_data()
@@ -347,7 +322,6 @@ void tst_Window::typedLineShowsWhole_data()
 void tst_Window::typedLineShowsWhole()
 {
     QFETCH(int, pixelSize);
-    const Panel panel(*window);
     for (QPlainTextEdit* field : {panel.host, panel.port}) {
         if (pixelSize) {
             QFont font = field->font();
@@ -369,7 +343,6 @@ void tst_Window::typedLineShowsWhole()
 
 void tst_Window::disconnectDoesNothing()
 {
-    const Panel panel(*window);
     QTest::mouseClick(panel.disconnect, Qt::LeftButton);
     QVERIFY(panel.idle());
     QVERIFY(openBoxes().isEmpty());
