@@ -142,30 +142,22 @@ class MessageLog
 public:
     MessageLog()
     {
-        messages().clear();
-        previous() = qInstallMessageHandler(handler);
+        messages.clear();
+        previous = qInstallMessageHandler(handler);
     }
-    ~MessageLog() { qInstallMessageHandler(previous()); }
-    QStringList debug() const { return messages(); }
-    void clear() { messages() = QStringList(); }
+    ~MessageLog() { qInstallMessageHandler(previous); }
+    QStringList debug() const { return messages; }
+    void clear() { messages = QStringList(); }
 
 private:
-    static QStringList& messages()
-    {
-        static QStringList all;
-        return all;
-    }
-    static QtMessageHandler& previous()
-    {
-        static QtMessageHandler handler = nullptr;
-        return handler;
-    }
+    static inline QStringList messages;
+    static inline QtMessageHandler previous = nullptr;
     static void handler(QtMsgType type, const QMessageLogContext& context, const QString& text)
     {
         if (type == QtDebugMsg)
-            messages() << text;
-        else if (previous())
-            previous()(type, context, text);
+            messages << text;
+        else if (previous)
+            previous(type, context, text);
     }
 };
 
