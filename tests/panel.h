@@ -43,6 +43,7 @@ inline QPushButton* button(const QWidget* window, const QString& text)
 
 struct Panel
 {
+    Panel() = default;
     explicit Panel(const Ambulon& w)
         : host(besideLabel<QPlainTextEdit>(&w, "Host: ")),
           port(besideLabel<QPlainTextEdit>(&w, "Port: ")),
@@ -95,13 +96,13 @@ struct Panel
             && tcp->isEnabled() && udp->isEnabled();
     }
 
-    QPlainTextEdit* host;
-    QPlainTextEdit* port;
-    QCheckBox* library;
-    QRadioButton* tcp;
-    QRadioButton* udp;
-    QPushButton* connect;
-    QPushButton* disconnect;
+    QPlainTextEdit* host = nullptr;
+    QPlainTextEdit* port = nullptr;
+    QCheckBox* library = nullptr;
+    QRadioButton* tcp = nullptr;
+    QRadioButton* udp = nullptr;
+    QPushButton* connect = nullptr;
+    QPushButton* disconnect = nullptr;
 };
 
 // Where an operator clicks, in the pixels of a shown window: the middle

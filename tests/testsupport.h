@@ -1,6 +1,6 @@
 // Helpers shared by the tests: failing a test by the name of a missing control,
-// a fresh window per test function, waiting for a started panel's window,
-// reading standard output and Qt's message log, and loopback peers.
+// a fresh window per test function, running outside tools and finding a started
+// panel's window, reading standard output and Qt's message log, and loopback peers.
 #ifndef TESTSUPPORT_H
 #define TESTSUPPORT_H
 
@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QMessageBox>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryFile>
@@ -60,30 +61,36 @@ inline QList<QMessageBox*> openBoxes()
     return boxes;
 }
 
-inline void closeBoxes()
+// For the suites about one window: a fresh one for each test function, shown
+// and exposed, with the Network page's controls in `panel`; numbers in C's format.
+class WindowTest : public QObject
 {
-    for (QMessageBox* box : openBoxes())
-        box->close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
+    Q_OBJECT
 
-// A fresh window for each test function, shown and exposed, with the Network
-// page's controls; for init() and cleanup().
-inline void openTestWindow(Ambulon*& window)
-{
-    window = new Ambulon();
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window));
-    const QString missing = Panel(*window).missing();
-    QVERIFY2(missing.isEmpty(), qPrintable(missing));
-}
+protected:
+    Ambulon* window = nullptr;
+    Panel panel;
 
-inline void closeTestWindow(Ambulon*& window)
-{
-    closeBoxes();
-    delete window;
-    window = nullptr;
-}
+private slots:
+    void init()
+    {
+        QLocale::setDefault(QLocale::c());
+        window = new Ambulon();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        panel = Panel(*window);
+        QVERIFY2(panel.missing().isEmpty(), qPrintable(panel.missing()));
+    }
+    void cleanup()
+    {
+        for (QMessageBox* box : openBoxes())
+            box->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        delete window;
+        window = nullptr;
+        panel = Panel();
+    }
+};
 
 // Redirects standard output (the C and C++ streams alike) to a file while alive.
 // Qt Test reports to standard output too: when the test has failed by the time
@@ -135,30 +142,22 @@ class MessageLog
 public:
     MessageLog()
     {
-        messages().clear();
-        previous() = qInstallMessageHandler(handler);
+        messages.clear();
+        previous = qInstallMessageHandler(handler);
     }
-    ~MessageLog() { qInstallMessageHandler(previous()); }
-    QStringList debug() const { return messages(); }
-    void clear() { messages() = QStringList(); }
+    ~MessageLog() { qInstallMessageHandler(previous); }
+    QStringList debug() const { return messages; }
+    void clear() { messages = QStringList(); }
 
 private:
-    static QStringList& messages()
-    {
-        static QStringList all;
-        return all;
-    }
-    static QtMessageHandler& previous()
-    {
-        static QtMessageHandler handler = nullptr;
-        return handler;
-    }
+    static inline QStringList messages;
+    static inline QtMessageHandler previous = nullptr;
     static void handler(QtMsgType type, const QMessageLogContext& context, const QString& text)
     {
         if (type == QtDebugMsg)
-            messages() << text;
-        else if (previous())
-            previous()(type, context, text);
+            messages << text;
+        else if (previous)
+            previous(type, context, text);
     }
 };
 
@@ -193,20 +192,42 @@ inline QString libraryFileName()
 }
 
 #if defined(AMBULON_TESTS_DIR)
-// The X window that process `pid` shows, once it does (tests/wait-for-window);
-// empty, with what went wrong in `failure`, when none shows within `seconds`.
-inline QByteArray waitForWindow(qint64 pid, int seconds, QString* failure)
+// Runs an outside tool; returns what went wrong (with what the tool printed),
+// or nothing, and its output in `out`.
+inline QString runTool(const QString& program, const QStringList& arguments,
+                       QByteArray* out = nullptr, int msecs = 10000)
 {
-    QProcess wait;
-    wait.start(AMBULON_TESTS_DIR "/wait-for-window",
-               {QString::number(pid), QString::number(seconds)});
-    if (!wait.waitForFinished((seconds + 10) * 1000))
-        wait.kill();
-    const QByteArray window = wait.readAllStandardOutput().trimmed();
-    if (wait.exitStatus() != QProcess::NormalExit || wait.exitCode() != 0 || window.isEmpty())
-        *failure = "wait-for-window " + wait.errorString() + ": "
-            + QString::fromLocal8Bit(wait.readAllStandardError());
-    return window;
+    QProcess p;
+    p.start(program, arguments);
+    if (!p.waitForFinished(msecs))
+        p.kill();
+    const QByteArray printed = p.readAllStandardOutput().trimmed();
+    if (out)
+        *out = printed;
+    if (p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
+        return QString();
+    return QString("%1 %2: %3, exit code %4: %5 %6")
+        .arg(program, arguments.join(' '), p.errorString())
+        .arg(p.exitCode())
+        .arg(QString::fromLocal8Bit(printed), QString::fromLocal8Bit(p.readAllStandardError()));
+}
+
+// Where the X window that process `pid` shows sits, in the display's pixels,
+// once it shows (tests/wait-for-window); what went wrong in `failure` otherwise.
+inline QRect shownWindow(qint64 pid, int seconds, QString* failure)
+{
+    QByteArray window, shell;
+    *failure =
+        runTool(AMBULON_TESTS_DIR "/wait-for-window",
+                {QString::number(pid), QString::number(seconds)}, &window, (seconds + 10) * 1000);
+    if (failure->isEmpty() && window.isEmpty())
+        *failure = "wait-for-window found no window";
+    if (failure->isEmpty())
+        *failure = runTool("xdotool", {"getwindowgeometry", "--shell", window}, &shell);
+    const auto value = [&](const char* name) {
+        return QRegularExpression(QString(name) + "=(\\d+)").match(shell).captured(1).toInt();
+    };
+    return QRect(value("X"), value("Y"), value("WIDTH"), value("HEIGHT"));
 }
 #endif
 

@@ -6,13 +6,12 @@
 #include <QElapsedTimer>
 #include <QUdpSocket>
 
-class tst_BadInput : public QObject
+class tst_BadInput : public WindowTest
 {
     Q_OBJECT
 
 private slots:
     void initTestCase();
-    void cleanup();
     void typedEndpoint_data();
     void typedEndpoint();
 
@@ -23,7 +22,6 @@ private:
 
 void tst_BadInput::initTestCase()
 {
-    QLocale::setDefault(QLocale::c());
     // One port number for both transports, so that every row means the same over each.
     for (int attempt = 0; attempt < 20 && udpPeer.state() != QAbstractSocket::BoundState;
          ++attempt) {
@@ -32,13 +30,6 @@ void tst_BadInput::initTestCase()
         udpPeer.bind(QHostAddress(QHostAddress::LocalHost), server.serverPort());
     }
     QCOMPARE(udpPeer.state(), QAbstractSocket::BoundState);
-}
-
-void tst_BadInput::cleanup()
-{
-    closeBoxes();
-    while (QTcpSocket* peer = server.nextPendingConnection())
-        delete peer;
 }
 
 void tst_BadInput::typedEndpoint_data()
@@ -120,11 +111,10 @@ void tst_BadInput::typedEndpoint()
         if (!probe.listen(QHostAddress::LocalHost, 65535))
             QSKIP("port 65535 is in use here");
     }
+    // The ends of earlier rows' connections.
+    while (QTcpSocket* peer = server.nextPendingConnection())
+        delete peer;
 
-    Ambulon window;
-    window.show();
-    const Panel panel(window);
-    QVERIFY2(panel.missing().isEmpty(), qPrintable(panel.missing()));
     panel.fill(host, QString(port).replace("%P", QString::number(server.serverPort())), transport,
                libraryMode);
     MessageLog log;
@@ -134,7 +124,7 @@ void tst_BadInput::typedEndpoint()
     // A hang guard only: the library's own limit is about three seconds.
     QVERIFY(timer.elapsed() < 10000);
 
-    QAbstractSocket* socket = AmbulonProbe::socket(window);
+    QAbstractSocket* socket = AmbulonProbe::socket(*window);
     if (expected == "connected") {
         QTRY_VERIFY(panel.locked());
         QVERIFY(openBoxes().isEmpty());

@@ -7,7 +7,7 @@
 
 #include <QFileInfo>
 
-class tst_Binding : public QObject
+class tst_Binding : public WindowTest
 {
     Q_OBJECT
 
@@ -20,7 +20,6 @@ private slots:
 
 void tst_Binding::initTestCase()
 {
-    QLocale::setDefault(QLocale::c());
 #if defined(EXPECT_NO_LIBRARY)
     // The plant must really be there, or the test proves nothing.
     QVERIFY(QFileInfo::exists(QDir::current().filePath(libraryFileName())));
@@ -30,7 +29,6 @@ void tst_Binding::initTestCase()
 
 void tst_Binding::entryPoints()
 {
-    Ambulon window;
 #if defined(EXPECT_NO_LIBRARY)
     const bool expected[] = {false, false, false, false, false};
 #elif defined(EXPECT_PARTIAL_LIBRARY)
@@ -45,7 +43,7 @@ void tst_Binding::entryPoints()
     };
     static_assert(std::size(names) == std::size(expected));
     for (int i = 0; i < int(std::size(names)); ++i)
-        QVERIFY2((AmbulonProbe::entryPoint(window, i) != nullptr) == expected[i], names[i]);
+        QVERIFY2((AmbulonProbe::entryPoint(*window, i) != nullptr) == expected[i], names[i]);
 }
 
 void tst_Binding::libraryModeConnect_data()
@@ -78,10 +76,6 @@ void tst_Binding::libraryModeConnect()
 {
     QFETCH(QString, transport);
     QFETCH(QString, warning);
-    Ambulon window;
-    window.show();
-    const Panel panel(window);
-    QVERIFY2(panel.missing().isEmpty(), qPrintable(panel.missing()));
     const QString port = transport == "UDP" ? "70000" : QString::number(refusedPort());
     panel.fill("127.0.0.1", port, transport, true);
     QTest::mouseClick(panel.connect, Qt::LeftButton);
@@ -93,7 +87,7 @@ void tst_Binding::libraryModeConnect()
     QCOMPARE(box->text(), warning);
     QCOMPARE(box->icon(), QMessageBox::Warning);
     QCOMPARE(box->windowModality(), Qt::WindowModal);
-    QCOMPARE(box->parentWidget(), &window);
+    QCOMPARE(box->parentWidget(), window);
     QVERIFY(box->testAttribute(Qt::WA_DeleteOnClose));
     QVERIFY(panel.idle());
     QPointer<QMessageBox> closed(box);

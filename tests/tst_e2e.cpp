@@ -5,10 +5,8 @@
 // controls are.
 #include "testsupport.h"
 
-#include <QDoubleSpinBox>
 #include <QGuiApplication>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QRegularExpression>
 
 namespace {
@@ -16,26 +14,6 @@ namespace {
 QString bin(const QString& name)
 {
     return QCoreApplication::applicationDirPath() + '/' + name;
-}
-
-// Runs an outside tool; returns what went wrong (with what the tool printed),
-// or nothing, and its output in `out`.
-QString run(const QString& program, const QStringList& arguments, QByteArray* out = nullptr,
-            int msecs = 10000)
-{
-    QProcess p;
-    p.start(program, arguments);
-    if (!p.waitForFinished(msecs))
-        p.kill();
-    const QByteArray printed = p.readAllStandardOutput().trimmed();
-    if (out)
-        *out = printed;
-    if (p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
-        return QString();
-    return QString("%1 %2: %3, exit code %4: %5 %6")
-        .arg(program, arguments.join(' '), p.errorString())
-        .arg(p.exitCode())
-        .arg(QString::fromLocal8Bit(printed), QString::fromLocal8Bit(p.readAllStandardError()));
 }
 
 // Fails the test with what went wrong, if anything did.
@@ -50,7 +28,7 @@ const QString windowsPanel = QString::fromLocal8Bit(qgetenv("AMBULON_E2E_PANEL")
 QString screenshot(const QString& name)
 {
     const QString file = windowsPanel.isEmpty() ? name : "wine-" + name;
-    return run("import", {"-window", "root", QDir::current().filePath(file)});
+    return runTool("import", {"-window", "root", QDir::current().filePath(file)});
 }
 
 } // namespace
@@ -88,8 +66,8 @@ void tst_EndToEnd::initTestCase()
     QVERIFY2(QGuiApplication::platformName() == "xcb", "run on an X display (xvfb-run)");
     if (!windowsPanel.isEmpty()) {
         QByteArray layout;
-        SUCCEEDS(
-            run("wine", {QString::fromLocal8Bit(qgetenv("AMBULON_E2E_LAYOUT"))}, &layout, 60000));
+        SUCCEEDS(runTool("wine", {QString::fromLocal8Bit(qgetenv("AMBULON_E2E_LAYOUT"))}, &layout,
+                         60000));
         for (const QByteArray& line : layout.split('\n')) {
             const QList<QByteArray> f = line.trimmed().split(' ');
             if (f.size() == 3)
@@ -141,8 +119,8 @@ QString tst_EndToEnd::click(const QPoint& inWindow)
     const QPoint p = origin + inWindow;
     // No --sync: it waits for ever when the pointer is already there. The
     // server handles the move before the click all the same.
-    return run("xdotool",
-               {"mousemove", QString::number(p.x()), QString::number(p.y()), "click", "1"});
+    return runTool("xdotool",
+                   {"mousemove", QString::number(p.x()), QString::number(p.y()), "click", "1"});
 }
 
 void tst_EndToEnd::connectAndExit_data()
@@ -168,14 +146,9 @@ void tst_EndToEnd::connectAndExit()
     else
         panel.start("wine", {windowsPanel});
     QVERIFY(panel.waitForStarted());
-    const int startSeconds = windowsPanel.isEmpty() ? 10 : 60;
     QString failure;
-    const QByteArray window = waitForWindow(panel.processId(), startSeconds, &failure);
-    QVERIFY2(!window.isEmpty(), qPrintable(failure));
-    QByteArray geometry;
-    SUCCEEDS(run("xdotool", {"getwindowgeometry", "--shell", window}, &geometry));
-    origin = QPoint(QRegularExpression("X=(\\d+)").match(geometry).captured(1).toInt(),
-                    QRegularExpression("Y=(\\d+)").match(geometry).captured(1).toInt());
+    origin = shownWindow(panel.processId(), windowsPanel.isEmpty() ? 10 : 60, &failure).topLeft();
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
     QTest::qWait(windowsPanel.isEmpty() ? 300 : 2000); // the first paint
     // No GL driver (Mesa's or a vendor's) in the panel, whatever the machine has.
     // (Wine's own X11 driver maps the system's GL library into every program it runs.)
@@ -187,9 +160,9 @@ void tst_EndToEnd::connectAndExit()
     }
 
     SUCCEEDS(click(at["host"]));
-    SUCCEEDS(run("xdotool", {"type", "--delay", "30", "127.0.0.1"}));
-    SUCCEEDS(run("xdotool", {"key", "Tab"}));
-    SUCCEEDS(run("xdotool", {"type", "--delay", "30", port}));
+    SUCCEEDS(runTool("xdotool", {"type", "--delay", "30", "127.0.0.1"}));
+    SUCCEEDS(runTool("xdotool", {"key", "Tab"}));
+    SUCCEEDS(runTool("xdotool", {"type", "--delay", "30", port}));
     if (libraryMode)
         SUCCEEDS(click(at["library"]));
     SUCCEEDS(click(at[transport]));
@@ -232,7 +205,7 @@ void tst_EndToEnd::connectAndExit()
 
     SUCCEEDS(click(at["file"]));
     QTest::qWait(200);
-    SUCCEEDS(run("xdotool", {"key", "Down", "Return"}));
+    SUCCEEDS(runTool("xdotool", {"key", "Down", "Return"}));
     QVERIFY(panel.waitForFinished(10000));
     read();
     QCOMPARE(panel.exitStatus(), QProcess::NormalExit);

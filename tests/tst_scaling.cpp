@@ -6,7 +6,6 @@
 
 #include <QImage>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTabWidget>
 
@@ -93,20 +92,9 @@ QSize shownPanelSize()
         shown = QSize(client.right - client.left, client.bottom - client.top);
 #else
     QString failure;
-    const QByteArray window = waitForWindow(panel.processId(), 10, &failure);
-    if (window.isEmpty())
+    shown = shownWindow(panel.processId(), 10, &failure).size();
+    if (!failure.isEmpty())
         qWarning("%s", qPrintable(failure));
-    QProcess xdotool;
-    xdotool.start("xdotool", {"getwindowgeometry", "--shell", window});
-    if (!xdotool.waitForFinished(10000))
-        xdotool.kill();
-    if (xdotool.exitStatus() != QProcess::NormalExit || xdotool.exitCode() != 0)
-        qWarning("xdotool getwindowgeometry: %s", xdotool.readAllStandardError().constData());
-    const QString geometry = QString::fromLatin1(xdotool.readAllStandardOutput());
-    const auto value = [&](const char* name) {
-        return QRegularExpression(QString(name) + "=(\\d+)").match(geometry).captured(1).toInt();
-    };
-    shown = QSize(value("WIDTH"), value("HEIGHT"));
 #endif
     panel.kill();
     panel.waitForFinished(5000);

@@ -16,15 +16,11 @@
 #include <QTabWidget>
 #include <QTimer>
 
-class tst_Window : public QObject
+class tst_Window : public WindowTest
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-
     void slotTable();
     void fileMenu();
     void exitEndsTheEventLoop();
@@ -37,37 +33,16 @@ private slots:
     void radioButtonsAreExclusive();
     void spinBoxes_data();
     void spinBoxes();
-    void tabMovesFocus_data();
-    void tabMovesFocus();
     void enterInsertsLineBreak();
     void typedLineShowsWhole_data();
     void typedLineShowsWhole();
-    void disconnectDoesNothing();
     void mirrorGroup();
     void mirrorAtDispatch_data();
     void mirrorAtDispatch();
     void accessibleNames();
     void tabWalk_data();
     void tabWalk();
-
-private:
-    Ambulon* window = nullptr;
 };
-
-void tst_Window::initTestCase()
-{
-    QLocale::setDefault(QLocale::c());
-}
-
-void tst_Window::init()
-{
-    openTestWindow(window);
-}
-
-void tst_Window::cleanup()
-{
-    closeTestWindow(window);
-}
 
 void tst_Window::slotTable()
 {
@@ -141,23 +116,19 @@ void tst_Window::pages_data()
 {
     QTest::addColumn<int>("index");
     QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("objectName");
-    QTest::newRow("network") << 0 << "Network"
-                             << "NetworkTab";
-    QTest::newRow("perturbation") << 1 << "Perturbation"
-                                  << "PerturbationTab";
+    QTest::newRow("network") << 0 << "Network";
+    QTest::newRow("perturbation") << 1 << "Perturbation";
 }
 
 void tst_Window::pages()
 {
     QFETCH(int, index);
     QFETCH(QString, text);
-    QFETCH(QString, objectName);
     auto* tabs = window->findChild<QTabWidget*>();
     QCOMPARE(tabs->count(), 2);
     QCOMPARE(tabs->tabText(index), text);
     QWidget* page = tabs->widget(index);
-    QCOMPARE(page->objectName(), objectName);
+    QCOMPARE(page->objectName(), text + "Tab");
     QCOMPARE(page->sizePolicy().horizontalPolicy(), QSizePolicy::Minimum);
     QCOMPARE(page->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
 }
@@ -222,7 +193,6 @@ void tst_Window::styledControls()
 
 void tst_Window::fieldsAndChoices()
 {
-    const Panel panel(*window);
     for (QPlainTextEdit* field : {panel.host, panel.port}) {
         QVERIFY(field->toPlainText().isEmpty());
         QCOMPARE(field->minimumSize(), QSize(200, 30));
@@ -247,11 +217,15 @@ void tst_Window::fieldsAndChoices()
         QCOMPARE(outer->layout()->itemAt(i)->widget(), rows[i]->parentWidget());
         QVERIFY(qobject_cast<QGroupBox*>(rows[i]->parentWidget())->title().isEmpty());
     }
+
+    // Disconnect before any Connect changes nothing.
+    QTest::mouseClick(panel.disconnect, Qt::LeftButton);
+    QVERIFY(panel.idle());
+    QVERIFY(openBoxes().isEmpty());
 }
 
 void tst_Window::radioButtonsAreExclusive()
 {
-    const Panel panel(*window);
     QCOMPARE(panel.tcp->parentWidget(), panel.udp->parentWidget());
     // A radio button without text answers to clicks on its indicator only.
     const auto indicator = [](QWidget* radio) { return QPoint(6, radio->height() / 2); };
@@ -303,37 +277,11 @@ void tst_Window::spinBoxes()
     QCOMPARE(box->value(), maximum);
 }
 
-void tst_Window::tabMovesFocus_data()
-{
-    QTest::addColumn<QString>("from");
-    QTest::addColumn<QString>("to");
-    QTest::newRow("host to port") << "Host: "
-                                  << "Port: ";
-    QTest::newRow("port to transport") << "Port: "
-                                       << "TCP: ";
-}
-
-void tst_Window::tabMovesFocus()
-{
-    QFETCH(QString, from);
-    QFETCH(QString, to);
-    BESIDE_LABEL(QPlainTextEdit, field, window, from);
-    BESIDE_LABEL(QWidget, next, window, to);
-    window->activateWindow();
-    field->setFocus();
-    QTRY_COMPARE(QApplication::focusWidget(), field);
-    QTest::keyClicks(field, "4000");
-    QTest::keyClick(field, Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), next);
-    QCOMPARE(field->toPlainText(), QString("4000"));
-}
-
 void tst_Window::enterInsertsLineBreak()
 {
-    BESIDE_LABEL(QPlainTextEdit, host, window, "Host: ");
-    QTest::keyClicks(host, "127.0.0.1");
-    QTest::keyClick(host, Qt::Key_Return);
-    QCOMPARE(host->toPlainText(), QString("127.0.0.1\n"));
+    QTest::keyClicks(panel.host, "127.0.0.1");
+    QTest::keyClick(panel.host, Qt::Key_Return);
+    QCOMPARE(panel.host->toPlainText(), QString("127.0.0.1\n"));
 }
 
 void tst_Window::typedLineShowsWhole_data()
@@ -347,7 +295,6 @@ void tst_Window::typedLineShowsWhole_data()
 void tst_Window::typedLineShowsWhole()
 {
     QFETCH(int, pixelSize);
-    const Panel panel(*window);
     for (QPlainTextEdit* field : {panel.host, panel.port}) {
         if (pixelSize) {
             QFont font = field->font();
@@ -367,22 +314,10 @@ void tst_Window::typedLineShowsWhole()
     }
 }
 
-void tst_Window::disconnectDoesNothing()
-{
-    const Panel panel(*window);
-    QTest::mouseClick(panel.disconnect, Qt::LeftButton);
-    QVERIFY(panel.idle());
-    QVERIFY(openBoxes().isEmpty());
-}
-
-namespace {
-
-QString accessibleName(QWidget* w)
+static QString accessibleName(QWidget* w)
 {
     return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
 }
-
-} // namespace
 
 void tst_Window::mirrorGroup()
 {
@@ -468,7 +403,8 @@ void tst_Window::tabWalk_data()
                                                        "Right deceleration"};
 }
 
-// Real Tab presses from the page's first control, each stop named as a screen reader would.
+// Real Tab presses from the page's first control, each stop named as a screen reader
+// would; the operator types into each field on the way, and Tab adds nothing to it.
 void tst_Window::tabWalk()
 {
     QFETCH(int, page);
@@ -480,10 +416,14 @@ void tst_Window::tabWalk()
     QTRY_COMPARE(QApplication::focusWidget(), first);
     QStringList walked = {accessibleName(first)};
     while (walked.size() < stops.size()) {
+        if (auto* field = qobject_cast<QPlainTextEdit*>(QApplication::focusWidget()))
+            QTest::keyClicks(field, "4000");
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         walked << accessibleName(QApplication::focusWidget());
     }
     QCOMPARE(walked, stops);
+    for (QPlainTextEdit* field : {panel.host, panel.port})
+        QCOMPARE(field->toPlainText(), QString(page == 0 ? "4000" : ""));
 }
 
 QTEST_MAIN(tst_Window)
