@@ -45,6 +45,16 @@ state() {
         done
 }
 
+# start_panel PROGRAM: starts the panel in the current folder, with Wine's
+# loader trace in $work/loaddll.log, waits for its window, and ends it.
+start_panel() {
+    WINEDEBUG=+loaddll wine "$1" 2>"$work/loaddll.log" &
+    local panel=$!
+    "$tests/wait-for-window" "$panel" 60 >/dev/null
+    kill "$panel"
+    wait "$panel" 2>/dev/null || true
+}
+
 unpack() {
     unzip -q "$1" -d "$work/unpacked"
     echo "$work/unpacked/$(basename "$1" .zip)"
@@ -71,11 +81,7 @@ planted)
     mkdir "$work/start"
     cp "$2" "$work/start/velorun.dll"
     cd "$work/start"
-    WINEDEBUG=+loaddll wine "$folder/ambulon.exe" 2>"$work/loaddll.log" &
-    panel=$!
-    "$tests/wait-for-window" "$panel" 60 >/dev/null
-    kill "$panel"
-    wait "$panel" 2>/dev/null || true
+    start_panel "$folder/ambulon.exe"
     loaded=$(grep -i 'velorun\.dll' "$work/loaddll.log" || true)
     echo "${loaded:-no velorun.dll loaded}"
     # The trace doubles each backslash.
@@ -98,11 +104,8 @@ installer)
     /usr/bin/python3 "$tests/../scripts/sbom" check "$1.cdx.json" --schema "$3" --tree "$installed" --manifest "$2"
     echo "installed: $(cd "$installed" && find . -type f | wc -l) files, a Start-menu entry, an uninstaller"
 
-    (cd "$work" && wine "C:\\Program Files\\Ambulon\\ambulon.exe") &
-    panel=$!
-    "$tests/wait-for-window" "$panel" 60 >/dev/null
-    kill "$panel"
-    wait "$panel" 2>/dev/null || true
+    cd "$work"
+    start_panel "C:\\Program Files\\Ambulon\\ambulon.exe"
     wineserver -k
     wineserver -w
 
@@ -158,11 +161,7 @@ upgrade | msi)
     lnk=$(find "$WINEPREFIX/drive_c" -iname 'Ambulon.lnk')
     strings -a "$lnk" | grep -qiF 'ambulon.exe' || { echo "the Start-menu entry does not start the panel"; exit 1; }
     cd "$work"
-    WINEDEBUG=+loaddll wine "C:\\Program Files\\Ambulon\\ambulon.exe" 2>"$work/loaddll.log" &
-    panel=$!
-    "$tests/wait-for-window" "$panel" 60 >/dev/null
-    kill "$panel"
-    wait "$panel" 2>/dev/null || true
+    start_panel "C:\\Program Files\\Ambulon\\ambulon.exe"
     wineserver -k
     wineserver -w
     grep -qiF 'Loaded L"C:\\Program Files\\Ambulon\\velorun.dll"' "$work/loaddll.log" ||
