@@ -46,7 +46,12 @@ set(edits
   "SetDateSave off\n  !insertmacro MUI_INSTALLOPTIONS_EXTRACT \"NSIS.InstallOptions.ini\"\n  SetDateSave on"
   "!include Sections.nsh" "!include Sections.nsh\n  !include FileFunc.nsh"
   "@CPACK_NSIS_LICENSE_PAGE@"
-  "!define MUI_LICENSEPAGE_BUTTON $(^NextBtn)\n  !define MUI_LICENSEPAGE_TEXT_BOTTOM \"Ambulon is free software under the MIT licence, which asks for no agreement. The licences of the parts it ships are in the licenses folder.\"\n  @CPACK_NSIS_LICENSE_PAGE@")
+  "!define MUI_PAGE_HEADER_TEXT \"Licence\"
+  !define MUI_PAGE_HEADER_SUBTEXT \"The terms under which Ambulon comes, for your information.\"
+  !define MUI_LICENSEPAGE_TEXT_TOP \"Ambulon's licence:\"
+  !define MUI_LICENSEPAGE_TEXT_BOTTOM \"Ambulon is free software under the MIT licence, which asks for no agreement. The licences of the parts it ships are in the licenses folder.\"
+  !define MUI_LICENSEPAGE_BUTTON $(^NextBtn)
+  @CPACK_NSIS_LICENSE_PAGE@")
 while(edits)
   list(POP_FRONT edits from to)
   string(FIND "${template}" "${from}" found)
