@@ -8,6 +8,9 @@
 # names each of its files with the SHA-512 of its copy in the package.
 #   installed.sh BUILD_DIR SCHEMA
 set -euo pipefail
+# Checks read a command's whole output before grep -q: grep stops at its first
+# match, and under pipefail a writer still writing would die of SIGPIPE and
+# turn the check's outcome to chance.
 build=$1 schema=$2
 tests=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
@@ -47,8 +50,8 @@ dpkg-deb -x "$work"/package/ambulon_*.deb "$work/unpacked"
 /usr/bin/python3 "$tests/../scripts/sbom" check "$(echo "$work"/package/ambulon_*.deb.cdx.json)" --schema "$schema" \
     --tree "$work/unpacked" --manifest "$build/manifest.txt"
 for binary in $(awk '$1 == "program" || $1 == "library" { print $2 }' "$build/manifest.txt"); do
-    ! readelf -S "$work/unpacked/usr/$binary" | grep -q ' \.symtab\| \.debug_info' || { echo "$binary is not stripped" >&2; exit 1; }
+    ! grep -q ' \.symtab\| \.debug_info' <<<"$(readelf -S "$work/unpacked/usr/$binary")" || { echo "$binary is not stripped" >&2; exit 1; }
 done
-! dpkg-deb -I "$work"/package/ambulon_*.deb | grep -qw 'postinst\|postrm' || { echo "package has maintainer scripts" >&2; exit 1; }
+! grep -qw 'postinst\|postrm' <<<"$(dpkg-deb -I "$work"/package/ambulon_*.deb)" || { echo "package has maintainer scripts" >&2; exit 1; }
 # The labels' face comes with the package.
 grep -q 'fonts-liberation2' <<<"$depends"

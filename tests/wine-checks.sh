@@ -21,6 +21,9 @@
 #       from its Start-menu entry's folder loads the installed velorun.dll;
 #       msiexec /x /qn leaves no file and no uninstall key
 set -euo pipefail
+# Checks read a command's whole output before grep -q: grep stops at its first
+# match, and under pipefail a writer still writing would die of SIGPIPE and
+# turn the check's outcome to chance.
 # Only the DLLs shipped beside the programs count here.
 unset WINEPATH
 what=$1
@@ -98,9 +101,9 @@ installer)
     test ! -e "$installed/lib"
     # The Start-menu entry starts the installed panel.
     lnk=$(find "$WINEPREFIX/drive_c" -iname 'Ambulon.lnk')
-    strings -a "$lnk" | grep -qxF 'C:\Program Files\Ambulon\ambulon.exe' ||
+    grep -qxF 'C:\Program Files\Ambulon\ambulon.exe' <<<"$(strings -a "$lnk")" ||
         { echo "the Start-menu entry points elsewhere: $(strings -a "$lnk" | grep -i 'ambulon.exe')"; exit 1; }
-    wine reg query "$key" /s | grep -qi ambulon
+    grep -qi ambulon <<<"$(wine reg query "$key" /s)"
     /usr/bin/python3 "$tests/../scripts/sbom" check "$1.cdx.json" --schema "$3" --tree "$installed" --manifest "$2"
     echo "installed: $(cd "$installed" && find . -type f | wc -l) files, a Start-menu entry, an uninstaller"
 
@@ -116,7 +119,7 @@ installer)
     # whose name holds "ambulon" (a clone of the project, say).
     left=$(cd "$WINEPREFIX/drive_c" && find . -ipath '*ambulon*' || true)
     [ -z "$left" ] || { echo "left behind: $left"; exit 1; }
-    if wine reg query "$key" /s | grep -qi ambulon; then
+    if grep -qi ambulon <<<"$(wine reg query "$key" /s)"; then
         echo "the uninstall entry is left"
         exit 1
     fi
@@ -147,8 +150,8 @@ upgrade | msi)
     else
         # Wine's Windows Installer writes neither: Windows shows the package's
         # ARPPRODUCTICON and reckons the size itself.
-        msiinfo export "$2" Property | grep -q "^ARPPRODUCTICON.ambulon.ico" &&
-            msiinfo export "$2" Icon | grep -q '^ambulon.ico' ||
+        grep -q "^ARPPRODUCTICON.ambulon.ico" <<<"$(msiinfo export "$2" Property)" &&
+            grep -q '^ambulon.ico' <<<"$(cd "$work" && msiinfo export "$2" Icon)" ||
             { echo "the MSI names no icon for Add/Remove Programs"; exit 1; }
     fi
     test -f "$installed/ambulon.exe"
@@ -159,7 +162,7 @@ upgrade | msi)
     [ "$(cd "$installed" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)" = "$listed" ] ||
         { echo "the MSI installed other files than the manifest lists"; exit 1; }
     lnk=$(find "$WINEPREFIX/drive_c" -iname 'Ambulon.lnk')
-    strings -a "$lnk" | grep -qiF 'ambulon.exe' || { echo "the Start-menu entry does not start the panel"; exit 1; }
+    grep -qiF 'ambulon.exe' <<<"$(strings -a "$lnk")" || { echo "the Start-menu entry does not start the panel"; exit 1; }
     cd "$work"
     start_panel "C:\\Program Files\\Ambulon\\ambulon.exe"
     wineserver -k
@@ -172,7 +175,7 @@ upgrade | msi)
     wineserver -w
     left=$(cd "$WINEPREFIX/drive_c" && find . -ipath '*ambulon*' || true)
     [ -z "$left" ] || { echo "left behind: $left"; exit 1; }
-    if wine reg query "$key" /s | grep -qi ambulon; then echo "the uninstall entry is left"; exit 1; fi
+    if grep -qi ambulon <<<"$(wine reg query "$key" /s)"; then echo "the uninstall entry is left"; exit 1; fi
     echo "uninstalled: no file of the panel, no shortcut, no uninstall key left"
     ;;
 *)
