@@ -31,25 +31,38 @@ wine_test(wine_installer WORKDIR ${CMAKE_BINARY_DIR} LABELS package
   COMMAND --unix bash ${checks} installer ${package}.exe ${CMAKE_BINARY_DIR}/manifest.txt
     ${AMBULON_CYCLONEDX_SCHEMA})
 
-# An upgrade: older installers, NSIS and MSI, packed from this same build as
-# version 0.0.1, with one more file, obsolete.txt, that the newer ones do not ship.
+# Upgrades: older installers, NSIS and MSI, packed from this same build with
+# one more file, obsolete.txt, that the newer ones do not ship, and a stand-in
+# velorun.dll one byte longer than this build's, so that an upgrade can be seen
+# to replace it. 0.0.1 is packed as 0.1.0 was, without keep-library.dll: its
+# uninstaller and its removal delete velorun.dll whatever it is. 0.0.2 is
+# packed as this build packs.
 set(old ${CMAKE_BINARY_DIR}/upgrade-old)
-file(WRITE ${old}-extra/obsolete.txt "A file that only the older version ships.\n")
-file(WRITE ${old}.cmake "include(${CMAKE_BINARY_DIR}/CPackConfig.cmake)
-set(CPACK_PACKAGE_VERSION 0.0.1)
-set(CPACK_PACKAGE_FILE_NAME ambulon-0.0.1-win64)
+file(WRITE ${old}-extra/obsolete.txt "A file that only the older versions ship.\n")
+file(WRITE ${old}-stand-in.cmake "file(APPEND \${CPACK_TEMPORARY_DIRECTORY}/velorun.dll \"\\n\")\n")
+set(packed_as_0.0.1 "set(CPACK_NSIS_DEFINES \"!macro AmbulonKeepLibrary FUNCTION FOLDER\\n!macroend\")
+unset(CPACK_AMBULON_KEEP_LIBRARY)")
+set(packed_as_0.0.2 "")
+foreach(version 0.0.1 0.0.2)
+  file(WRITE ${old}-${version}.cmake "include(${CMAKE_BINARY_DIR}/CPackConfig.cmake)
+set(CPACK_PACKAGE_VERSION ${version})
+set(CPACK_PACKAGE_FILE_NAME ambulon-${version}-win64)
 set(CPACK_INSTALLED_DIRECTORIES ${old}-extra .)
 set(CPACK_GENERATOR NSIS External)
+list(APPEND CPACK_PRE_BUILD_SCRIPTS ${old}-stand-in.cmake)
+${packed_as_${version}}
 ")
-add_test(NAME upgrade_old_installer COMMAND ${CMAKE_CPACK_COMMAND} --config ${old}.cmake -B ${old})
-set_tests_properties(upgrade_old_installer PROPERTIES FIXTURES_SETUP upgrade LABELS "windows;package")
+  add_test(NAME upgrade_old_${version} COMMAND ${CMAKE_CPACK_COMMAND} --config ${old}-${version}.cmake
+    -B ${old}/${version})
+  set_tests_properties(upgrade_old_${version} PROPERTIES FIXTURES_SETUP upgrade LABELS "windows;package")
+endforeach()
 wine_test(wine_upgrade WORKDIR ${CMAKE_BINARY_DIR} LABELS package
-  COMMAND --unix bash ${checks} upgrade ${old}/ambulon-0.0.1-win64.exe ${package}.exe ${PROJECT_VERSION})
-set_tests_properties(wine_upgrade PROPERTIES FIXTURES_REQUIRED "wine;upgrade")
+  COMMAND --unix bash ${checks} upgrade ${old} ${package}.exe ${PROJECT_VERSION}
+    $<TARGET_FILE:velorun> $<TARGET_FILE:fakevelorun>)
 wine_test(wine_msi WORKDIR ${CMAKE_BINARY_DIR} LABELS package
-  COMMAND --unix bash ${checks} msi ${old}/ambulon-0.0.1-win64.msi ${package}.msi ${PROJECT_VERSION}
-    ${CMAKE_BINARY_DIR}/manifest.txt)
-set_tests_properties(wine_msi PROPERTIES FIXTURES_REQUIRED "wine;upgrade")
+  COMMAND --unix bash ${checks} msi ${old} ${package}.msi ${PROJECT_VERSION}
+    $<TARGET_FILE:velorun> $<TARGET_FILE:fakevelorun> ${CMAKE_BINARY_DIR}/manifest.txt)
+set_tests_properties(wine_upgrade wine_msi PROPERTIES FIXTURES_REQUIRED "wine;upgrade")
 
 # Authenticode signing, with a certificate made for the test.
 add_test(NAME windows_signing COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/signing.sh

@@ -12,14 +12,19 @@
 #       files the installer's bill of materials names, with their SHA-512), the
 #       panel started from the installed folder, silent uninstall leaving
 #       nothing behind
-#   wine-checks.sh upgrade OLD_EXE NEW_EXE VERSION  the older installer (which
-#       ships obsolete.txt), then the newer one over it, both silent: one
-#       Add/Remove entry, of the newer version, one Start-menu entry,
-#       obsolete.txt gone
-#   wine-checks.sh msi OLD_MSI NEW_MSI VERSION MANIFEST  the same upgrade with
-#       msiexec /qn, leaving exactly what MANIFEST lists; the panel started
-#       from its Start-menu entry's folder loads the installed velorun.dll;
-#       msiexec /x /qn leaves no file and no uninstall key
+#   wine-checks.sh upgrade|msi OLD_DIR NEW VERSION STAND_IN LAB [MANIFEST]
+#       upgrades, all silent, with the NSIS installers or with msiexec /qn,
+#       from the two older packages in OLD_DIR (0.0.1/ambulon-0.0.1-win64.exe
+#       or .msi, packed as 0.1.0 was, and 0.0.2/..., packed as NEW is):
+#       - from each, with LAB put in place of velorun.dll after the older
+#         install: the upgrade (and an MSI repair of every file) keeps LAB
+#         byte for byte, the upgraded panel loads it, and the removal leaves
+#         LAB alone in its folder, nothing else;
+#       - from 0.0.2 as it was installed (its stand-in one byte longer than
+#         STAND_IN, and obsolete.txt): one Add/Remove entry, of VERSION, one
+#         Start-menu entry, obsolete.txt gone, velorun.dll now STAND_IN; the
+#         MSI leaves exactly what MANIFEST lists, its panel loads the installed
+#         velorun.dll, and msiexec /x leaves no file and no uninstall key
 set -euo pipefail
 # Checks read a command's whole output before grep -q: grep stops at its first
 # match, and under pipefail a writer still writing would die of SIGPIPE and
@@ -56,6 +61,28 @@ start_panel() {
     "$tests/wait-for-window" "$panel" 60 >/dev/null
     kill "$panel"
     wait "$panel" 2>/dev/null || true
+}
+
+# The panel, started from the installed folder, loads the velorun.dll there.
+loads_installed_library() {
+    (cd "$work" && start_panel "C:\\Program Files\\Ambulon\\ambulon.exe")
+    wineserver -k
+    wineserver -w
+    grep -qiF 'Loaded L"C:\\Program Files\\Ambulon\\velorun.dll"' "$work/loaddll.log" ||
+        { echo "the installed panel did not load its velorun.dll"; grep -i velorun "$work/loaddll.log"; exit 1; }
+}
+
+# removed [LAB]: no file, shortcut or uninstall entry of the panel is left; with
+# LAB, but the lab's own library, unchanged, in its folder. Paths inside the
+# prefix only: the prefix itself may sit below a folder whose name holds
+# "ambulon" (a clone of the project, say).
+removed() {
+    local left expected=""
+    [ -z "${1:-}" ] || expected="./Program Files/Ambulon ./Program Files/Ambulon/velorun.dll"
+    left=$(cd "$WINEPREFIX/drive_c" && find . -ipath '*ambulon*' | LC_ALL=C sort | xargs)
+    [ "$left" = "$expected" ] || { echo "left behind: $left"; exit 1; }
+    [ -z "${1:-}" ] || cmp -s "$1" "$installed/velorun.dll" || { echo "the lab's velorun.dll was changed"; exit 1; }
+    if grep -qi ambulon <<<"$(wine reg query "$key" /s)"; then echo "the uninstall entry is left"; exit 1; fi
 }
 
 unpack() {
@@ -115,34 +142,61 @@ installer)
     wine "C:\\Program Files\\Ambulon\\Uninstall.exe" /S
     # The uninstaller runs on from a copy of itself: wait for every Wine process.
     wineserver -w
-    # Paths inside the prefix only: the prefix itself may sit below a folder
-    # whose name holds "ambulon" (a clone of the project, say).
-    left=$(cd "$WINEPREFIX/drive_c" && find . -ipath '*ambulon*' || true)
-    [ -z "$left" ] || { echo "left behind: $left"; exit 1; }
-    if grep -qi ambulon <<<"$(wine reg query "$key" /s)"; then
-        echo "the uninstall entry is left"
-        exit 1
-    fi
+    removed
     # NSIS runs the uninstaller from a copy in %TEMP%, which stays there (Windows
     # removes temporary files in its own time); nothing of the panel does.
     echo "uninstalled: no file of the panel, no shortcut, no uninstall entry left"
     ;;
 upgrade | msi)
+    old=$1 new=$2 version=$3 stand_in=$4 lab=$5
     if [ "$what" = msi ]; then
+        kind=msi
         install() { wine msiexec /i "$(winepath -w "$1")" /qn; }
+        remove() { wine msiexec /x "$(winepath -w "$new")" /qn; }
     else
+        kind=exe
         install() { wine "$1" /S; }
+        remove() { wine "$installed/Uninstall.exe" /S; }
     fi
-    install "$1"
+    # A lab's library, put in place after the older install, survives the
+    # upgrade, a repair and the removal.
+    for older in 0.0.1 0.0.2; do
+        install "$old/$older/ambulon-$older-win64.$kind"
+        wineserver -w
+        cp "$lab" "$installed/velorun.dll"
+        install "$new"
+        wineserver -w
+        cmp -s "$lab" "$installed/velorun.dll" || { echo "the upgrade from $older replaced the lab's velorun.dll"; exit 1; }
+        if [ "$what" = msi ]; then
+            # A repair of every file, as msiexec /fa does on Windows (Wine's
+            # msiexec /f takes neither a package nor a product code): it puts
+            # back a file of ours that went missing.
+            rm "$installed/README.txt"
+            wine msiexec /i "$(winepath -w "$new")" REINSTALL=ALL REINSTALLMODE=amus /qn
+            wineserver -w
+            test -f "$installed/README.txt" || { echo "the repair did not run"; exit 1; }
+            cmp -s "$lab" "$installed/velorun.dll" || { echo "the repair replaced the lab's velorun.dll"; exit 1; }
+        fi
+        [ "$older" = 0.0.2 ] || loads_installed_library
+        remove
+        wineserver -w
+        removed "$lab"
+        echo "from $older: the upgrade, its removal and any repair left the lab's velorun.dll as it was"
+        # The lab takes its library away before the next round.
+        rm -r "$installed"
+    done
+
+    # Without one, the stand-in is upgraded with the rest.
+    install "$old/0.0.2/ambulon-0.0.2-win64.$kind"
     wineserver -w
     state before
     test -f "$installed/obsolete.txt"
-    install "$2"
+    install "$new"
     wineserver -w
     after=$(state after)
     echo "$after"
     grep -q '^after: 1 Add/Remove entry; 1 Start-menu entry;' <<<"$after"
-    grep -q "DisplayVersion.*$3\$" <<<"$after"
+    grep -q "DisplayVersion.*$version\$" <<<"$after"
     grep -q 'Publisher' <<<"$after"
     if [ "$what" = upgrade ]; then
         grep -q 'EstimatedSize.*0x[1-9a-f]' <<<"$after"
@@ -150,32 +204,26 @@ upgrade | msi)
     else
         # Wine's Windows Installer writes neither: Windows shows the package's
         # ARPPRODUCTICON and reckons the size itself.
-        grep -q "^ARPPRODUCTICON.ambulon.ico" <<<"$(msiinfo export "$2" Property)" &&
-            grep -q '^ambulon.ico' <<<"$(cd "$work" && msiinfo export "$2" Icon)" ||
+        grep -q "^ARPPRODUCTICON.ambulon.ico" <<<"$(msiinfo export "$new" Property)" &&
+            grep -q '^ambulon.ico' <<<"$(cd "$work" && msiinfo export "$new" Icon)" ||
             { echo "the MSI names no icon for Add/Remove Programs"; exit 1; }
     fi
     test -f "$installed/ambulon.exe"
     if [ -e "$installed/obsolete.txt" ]; then echo "the older version's obsolete.txt is left"; exit 1; fi
+    cmp -s "$stand_in" "$installed/velorun.dll" || { echo "the upgrade kept the older stand-in"; exit 1; }
     [ "$what" = msi ] || exit 0
 
-    listed=$(awk '$1 != "version" && $1 != "time" { print $2 }' "$4" | LC_ALL=C sort)
+    listed=$(awk '$1 != "version" && $1 != "time" { print $2 }' "$6" | LC_ALL=C sort)
     [ "$(cd "$installed" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)" = "$listed" ] ||
         { echo "the MSI installed other files than the manifest lists"; exit 1; }
     lnk=$(find "$WINEPREFIX/drive_c" -iname 'Ambulon.lnk')
     grep -qiF 'ambulon.exe' <<<"$(strings -a "$lnk")" || { echo "the Start-menu entry does not start the panel"; exit 1; }
-    cd "$work"
-    start_panel "C:\\Program Files\\Ambulon\\ambulon.exe"
-    wineserver -k
-    wineserver -w
-    grep -qiF 'Loaded L"C:\\Program Files\\Ambulon\\velorun.dll"' "$work/loaddll.log" ||
-        { echo "the installed panel did not load its velorun.dll"; grep -i velorun "$work/loaddll.log"; exit 1; }
+    loads_installed_library
     echo "the installed panel started and loaded C:\Program Files\Ambulon\velorun.dll"
 
-    wine msiexec /x "$(winepath -w "$2")" /qn
+    remove
     wineserver -w
-    left=$(cd "$WINEPREFIX/drive_c" && find . -ipath '*ambulon*' || true)
-    [ -z "$left" ] || { echo "left behind: $left"; exit 1; }
-    if grep -qi ambulon <<<"$(wine reg query "$key" /s)"; then echo "the uninstall entry is left"; exit 1; fi
+    removed
     echo "uninstalled: no file of the panel, no shortcut, no uninstall key left"
     ;;
 *)

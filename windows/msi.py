@@ -3,7 +3,7 @@
 
   msi.py --tree DIR --manifest FILE --out FILE.msi --version V --commit C
          --vendor NAME --upgrade-code GUID --icon FILE.ico --url URL
-         --time EPOCH [--shortcut EXE=NAME]
+         --time EPOCH [--shortcut EXE=NAME] [--keep-library DLL]
 
 Every file the manifest lists must be in the tree; the tree may hold more
 (an upgrade test's older package does). Per machine, into Program Files\\Ambulon,
@@ -12,6 +12,13 @@ older one and leaves one Add/Remove entry. The same input gives the same
 bytes: every GUID is derived (the product code from the version, the package
 code from the version and the commit, each component's from its path), and
 wixl and msibuild run at the release time, under faketime.
+
+With --keep-library (windows/keep-library.cpp), a velorun.dll that a lab put
+in the folder itself stays in place through every install, upgrade, repair
+and removal: it is set aside before the older version is removed and put back
+once the files are installed. Without it the package deletes and replaces
+velorun.dll like any other file, as Ambulon 0.1.0's did (the upgrade tests
+pack such a package).
 """
 import argparse
 import datetime
@@ -47,6 +54,34 @@ def wxs(args, files):
         '<Icon Id="ambulon.ico" SourceFile="ambulon.ico"/>',
         '<Property Id="ARPPRODUCTICON" Value="ambulon.ico"/>',
         '<Property Id="ARPURLINFOABOUT" Value={}/>'.format(quoteattr(args.url)),
+    ]
+    if args.keep_library:
+        # The library is set aside at once, between InstallValidate (1400) and
+        # the older version's removal (1402); an older version of this package
+        # runs its own actions while it is removed and puts the library back
+        # at their end, so it is set aside again after the removal. Putting it
+        # back is deferred to right after InstallFiles (4000), with the folder
+        # as its CustomActionData. wixl's ordering of actions without a
+        # number is not stable, hence the numbers.
+        lines += [
+            '<Binary Id="keeplibrary" SourceFile="keep-library.dll"/>',
+            '<CustomAction Id="SetLibraryAside" BinaryKey="keeplibrary" DllEntry="SetLibraryAside"'
+            ' Execute="immediate" Impersonate="yes" Return="check"/>',
+            '<CustomAction Id="SetLibraryAsideAgain" BinaryKey="keeplibrary" DllEntry="SetLibraryAside"'
+            ' Execute="immediate" Impersonate="yes" Return="check"/>',
+            '<CustomAction Id="PutLibraryBackFolder" Property="PutLibraryBack" Value="[INSTALLDIR]"'
+            ' Impersonate="yes"/>',
+            '<CustomAction Id="PutLibraryBack" BinaryKey="keeplibrary" DllEntry="PutLibraryBack"'
+            ' Execute="deferred" Impersonate="no" Return="check"/>',
+            '<InstallExecuteSequence>',
+            '<Custom Action="SetLibraryAside" Sequence="1401"/>',
+            '<RemoveExistingProducts Sequence="1402"/>',
+            '<Custom Action="SetLibraryAsideAgain" Sequence="1403"/>',
+            '<Custom Action="PutLibraryBackFolder" Sequence="4001"/>',
+            '<Custom Action="PutLibraryBack" Sequence="4002"/>',
+            '</InstallExecuteSequence>',
+        ]
+    lines += [
         '<Directory Id="TARGETDIR" Name="SourceDir">',
         '<Directory Id="ProgramFiles64Folder">',
         '<Directory Id="INSTALLDIR" Name="Ambulon">',
@@ -102,6 +137,7 @@ def main():
     for name in ("tree", "manifest", "out", "version", "commit", "vendor", "upgrade-code", "icon",
                  "url", "time", "shortcut"):
         p.add_argument("--" + name, required=True)
+    p.add_argument("--keep-library")
     args = p.parse_args()
 
     listed = []
@@ -127,6 +163,8 @@ def main():
     with tempfile.TemporaryDirectory() as work:
         os.symlink(os.path.abspath(args.tree), os.path.join(work, "tree"))
         os.symlink(os.path.abspath(args.icon), os.path.join(work, "ambulon.ico"))
+        if args.keep_library:
+            os.symlink(os.path.abspath(args.keep_library), os.path.join(work, "keep-library.dll"))
         with open(os.path.join(work, "ambulon.wxs"), "w", encoding="utf-8") as f:
             f.write(wxs(args, present))
         subprocess.run(faketime + ["wixl", "-a", "x64", "-o", out, "ambulon.wxs"], check=True, env=env,

@@ -22,8 +22,31 @@ set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/windows/ambulon.ico)
 set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/windows/ambulon.ico)
 set(CPACK_NSIS_INSTALLED_ICON_NAME ambulon.exe)
+# A velorun.dll that a lab put in the folder itself is the lab's
+# (windows/keep-library.cpp). The installer sets it aside before the older
+# version's uninstaller runs (which deletes velorun.dll whatever it is, up to
+# 0.1.0, and puts a kept one back, since) and again before it writes its
+# files, and puts it back once they are written; the uninstaller sets it aside
+# before it deletes and puts it back when it is done. AmbulonKeepLibrary
+# FUNCTION FOLDER calls keep-library.dll's setAside or putBack, and stops the
+# installer or uninstaller, before it changes anything more, when that fails.
+set(CPACK_AMBULON_KEEP_LIBRARY ${PROJECT_BINARY_DIR}/bin/keep-library.dll)
+set(CPACK_NSIS_DEFINES "
+  !macro AmbulonKeepLibrary FUNCTION FOLDER
+    InitPluginsDir
+    File \"/oname=$PLUGINSDIR\\keep-library.dll\" \"${CPACK_AMBULON_KEEP_LIBRARY}\"
+    System::Call '$PLUGINSDIR\\keep-library.dll::\${FUNCTION}(w \"\${FOLDER}\") i .R9 ?u'
+    StrCmp $R9 1 +2
+      Abort \"The treadmill library velorun.dll in \${FOLDER} could not be kept in place.\"
+  !macroend
+  Function un.onUninstSuccess
+    !insertmacro AmbulonKeepLibrary putBack $INSTDIR
+  FunctionEnd")
+set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS "!insertmacro AmbulonKeepLibrary setAside $INSTDIR")
+set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS "!insertmacro AmbulonKeepLibrary setAside $INSTDIR")
 # CPack's template writes no size; Add/Remove Programs reads it in KiB.
 set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "
+    !insertmacro AmbulonKeepLibrary putBack $INSTDIR
     \${GetSize} \"$INSTDIR\" \"/S=0K\" $0 $1 $2
     IntFmt $0 \"0x%08X\" $0
     WriteRegDWORD SHCTX \"${AMBULON_UNINSTALL_KEY}\" \"EstimatedSize\" \"$0\"")
@@ -36,7 +59,9 @@ set(CPACK_MONOLITHIC_INSTALL ON)
 #   one, and "Target" must open the script, before anything CPack lets us add;
 # - the options page CPack writes at packing time goes in without a time;
 # - GetSize (above) comes from NSIS's FileFunc.nsh;
-# - the licence page informs: MIT asks for no agreement, so its button is Next.
+# - the licence page informs: MIT asks for no agreement, so its button is Next;
+# - a lab's velorun.dll is set aside before the older version's uninstaller
+#   runs (above).
 file(READ ${CMAKE_ROOT}/Modules/Internal/CPack/NSIS.template.in template)
 set(edits
   "!define VERSION" "Target amd64-unicode\n  !define VERSION"
@@ -51,7 +76,9 @@ set(edits
   !define MUI_LICENSEPAGE_TEXT_TOP \"Ambulon's licence:\"
   !define MUI_LICENSEPAGE_TEXT_BOTTOM \"Ambulon is free software under the MIT licence, which asks for no agreement. The licences of the parts it ships are in the licenses folder.\"
   !define MUI_LICENSEPAGE_BUTTON $(^NextBtn)
-  @CPACK_NSIS_LICENSE_PAGE@")
+  @CPACK_NSIS_LICENSE_PAGE@"
+  [[ExecWait '"$0" /S _?=$3']]
+  "!insertmacro AmbulonKeepLibrary setAside $3\n  ExecWait '\"$0\" /S _?=$3'")
 while(edits)
   list(POP_FRONT edits from to)
   string(FIND "${template}" "${from}" found)
