@@ -25,7 +25,7 @@ cd "$work/$top"
 # its pattern is the version named (double-conversion writes none).
 declare -A named=()
 while read -r name named_version; do named[$name]=$named_version; done < <(
-    /usr/bin/python3 "$source/windows/buildinfo.py" "$buildinfo" component name version)
+    /usr/bin/python3 "$source/windows/recipe.py" read "$buildinfo" component name version)
 harfbuzz=$(sed 's/\./\\./g' <<<"${named[harfbuzz]:-}")
 markers="qt|^Qt ([0-9.]+) \\(x86_64
 zlib|^ deflate ([0-9.]+) Copyright

@@ -11,11 +11,11 @@ set_tests_properties(windows_package PROPERTIES LABELS "windows;package")
 # series for its source version, security fixes included: its BUILDINFO.txt
 # names each patch the project expects.
 add_test(NAME qt_patches COMMAND bash -c [[
-  missing=$(LC_ALL=C comm -13 <(/usr/bin/python3 "$3" "$1" patch | LC_ALL=C sort) <(LC_ALL=C sort "$2"))
+  missing=$(LC_ALL=C comm -13 <(/usr/bin/python3 "$3" read "$1" patch | LC_ALL=C sort) <(LC_ALL=C sort "$2"))
   [ -z "$missing" ] || { echo "$1 lacks the patches:" $missing; exit 1; }
   echo "$1 has all $(wc -l <"$2") patches of $2"]]
   qt_patches ${AMBULON_QT_PREFIX}/BUILDINFO.txt ${PROJECT_SOURCE_DIR}/windows/qt5-patches.txt
-  ${PROJECT_SOURCE_DIR}/windows/buildinfo.py)
+  ${PROJECT_SOURCE_DIR}/windows/recipe.py)
 set_tests_properties(qt_patches PROPERTIES LABELS "windows;package")
 
 set(checks ${CMAKE_CURRENT_SOURCE_DIR}/wine-checks.sh)

@@ -1,0 +1,267 @@
+#!/usr/bin/python3
+"""Qt for Windows' recipe, windows/qt5-mingw.recipe, and BUILDINFO.txt, which
+a build of it writes at its root: the one reader of both, and the one writer
+of the second. scripts/qt5-mingw fetches, builds and packs; what it builds
+from comes from here.
+
+  recipe.py sources          package revision release, one source a line
+  recipe.py build PACKAGE    how a library is built ("configure|cmake|meson
+                             OPTION..."); nothing for Qt itself
+  recipe.py configure        Qt's configure options, one a line
+  recipe.py qt-version       Qt's upstream version
+  recipe.py packed-sha256    the checksum of the packed build of this recipe
+  recipe.py tools            each tool's package, the version this machine has
+                             and the one the packed build was made with
+  recipe.py key              what a cache made from this recipe with this
+                             machine's tools holds in its CACHEKEY.txt
+  recipe.py added-patches    patch revision suite, one fix a line that the
+                             build takes from a newer qtbase and applies after
+                             the pinned series
+  recipe.py buildinfo SOURCE NAME EPOCH SUMS
+                             BUILDINFO.txt of a build of Qt's source tree
+                             SOURCE into the prefix /NAME at time EPOCH, from
+                             the fetched files SUMS lists (sha256sum's form,
+                             each as PACKAGE/FILE)
+  recipe.py read FILE KEY    the values of KEY in BUILDINFO.txt FILE, one a line
+  recipe.py read FILE component|bundled FIELD...
+                             those fields of each, a line each
+
+BUILDINFO.txt holds one "key: value" a line. Most keys hold text (qt,
+source, patch, added-patch, library, wintab, configure, compiler, tool,
+time); three hold fields, "name=value" separated by spaces, the last field
+taking the rest of the line:
+  file: a file fetched from Debian's archive: name, sha256 (as the archive's
+      signed index gives it), debian-source
+  component: a library inside the DLLs, Qt's own included: name, version,
+      debian-source, debian-revision, debian-release, linked, license, cpe
+  bundled: code of Qt's own tree that stays in the DLLs: name, version, in
+      (the DLL), files (a source file of it, for its copyright paragraph; "-"
+      where Debian's copyright file has none of its own), reason
+
+Run it with /usr/bin/python3 (python3-debian).
+"""
+import glob
+import hashlib
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+
+from debian import deb822
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+RECIPE = os.path.join(HERE, "qt5-mingw.recipe")
+# Debian's patch series of the qtbase revision pinned, which every build must carry.
+SERIES = os.path.join(HERE, "qt5-patches.txt")
+QT = "qtbase-opensource-src"
+
+TEXT_KEYS = ("qt", "source", "patch", "added-patch", "library", "wintab", "configure", "compiler", "tool",
+             "time")
+FIELDS = {
+    "file": ("name", "sha256", "debian-source"),
+    "component": ("name", "version", "debian-source", "debian-revision", "debian-release",
+                  "linked", "license", "cpe"),
+    "bundled": ("name", "version", "in", "files", "reason"),
+}
+FIELD = re.compile(r"([a-z0-9-]+)=(.*?)(?= [a-z0-9-]+=|$)")
+
+
+class Recipe:
+    def __init__(self, path=RECIPE):
+        with open(path, encoding="utf-8") as f:
+            paragraphs = list(deb822.Deb822.iter_paragraphs(f))
+        self.build = paragraphs[0]
+        self.sources = [p for p in paragraphs if "Source" in p]
+        self.bundled = [p for p in paragraphs if "Bundled" in p]
+        with open(SERIES, encoding="utf-8") as f:
+            self.series = [line.strip() for line in f if line.strip() and not line.startswith("#")]
+
+    def source(self, package):
+        return next(s for s in self.sources if s["Source"] == package)
+
+    @property
+    def configure(self):
+        return self.build["Configure"].split()
+
+    @property
+    def qt_version(self):
+        return upstream(self.source(QT)["Revision"])
+
+    @property
+    def added_patches(self):
+        """(patch, revision, suite): fixes from a newer qtbase, applied after its series."""
+        return [tuple(line.split()) for line in self.source(QT).get("Added-Patches", "").splitlines()
+                if line.strip()]
+
+    @property
+    def tools(self):
+        """(command or file, package, version) the packed build was made with."""
+        return [tuple(line.split()) for line in self.build["Tools"].splitlines() if line.strip()]
+
+
+def upstream(revision):
+    """The upstream version inside a Debian revision: no epoch, no Debian
+    revision, no repacking suffix (1:1.3.dfsg+really1.3.1-1 is zlib 1.3.1)."""
+    v = revision.split(":", 1)[-1].rsplit("-", 1)[0]
+    v = v.split("+really")[-1]
+    return re.split(r"[+~.]dfsg", v)[0]
+
+
+def run(*command):
+    return subprocess.run(command, check=True, capture_output=True, text=True).stdout.strip()
+
+
+def installed(what):
+    """The Debian package that holds a command or file, and its version."""
+    path = what if what.startswith("/") else shutil.which(what)
+    if not path:
+        raise ValueError("no {} on this machine".format(what))
+    path = os.path.realpath(path)
+    try:
+        package = run("dpkg-query", "-S", path)
+    except subprocess.CalledProcessError:
+        # Debian 12 registers some of /usr/bin under /bin still.
+        package = run("dpkg-query", "-S", path[len("/usr"):] if path.startswith("/usr/") else path)
+    package = package.split(":")[0]
+    return package, run("dpkg-query", "-W", "-f", "${Version}", package)
+
+
+def machine_tools(recipe):
+    return [(what,) + installed(what) for what, _, _ in recipe.tools]
+
+
+def key(recipe):
+    """The recipe as it shapes the bytes, with the versions of this machine's
+    tools; its checksum is not part of it."""
+    build = {k: v for k, v in recipe.build.items() if k not in ("Packed-SHA256", "Tools")}
+    what = [build, [dict(s) for s in recipe.sources], [dict(b) for b in recipe.bundled], recipe.series,
+            machine_tools(recipe)]
+    return "recipe: " + hashlib.sha256(json.dumps(what, sort_keys=True).encode()).hexdigest()
+
+
+def attribution_version(source, name):
+    """The version that Qt's qt_attribution.json files give the Id NAME."""
+    for path in sorted(glob.glob(os.path.join(source, "src", "**", "qt_attribution.json"), recursive=True)):
+        with open(path, encoding="utf-8") as f:
+            data = json.loads(f.read(), strict=False)
+        for entry in data if isinstance(data, list) else [data]:
+            if entry.get("Id") == name:
+                return "_".join(str(entry.get("Version") or "-").split())
+    raise ValueError("no qt_attribution.json names " + name)
+
+
+def buildinfo(recipe, source, name, epoch, sums):
+    lines = ["qt: " + recipe.qt_version]
+    lines += ["source: {} {} ({})".format(s["Source"], s["Revision"], s["Release"]) for s in recipe.sources]
+    lines += ["patch: " + p for p in recipe.series]
+    lines += ["added-patch: {} from {} {} ({}), after the series".format(p, QT, revision, suite)
+              for p, revision, suite in recipe.added_patches]
+    lines += ["library: {}: {}".format(s["Source"], " ".join(s["Build"].split()))
+              for s in recipe.sources if "Build" in s]
+    lines.append("wintab: wintab.h and pktdef.h from Debian's libwine-dev {} (LGPL-2.1), behind a shim "
+                 "for two Wine-only macros".format(run("dpkg-query", "-W", "-f", "${Version}", "libwine-dev")))
+    lines.append("configure: {} -prefix /{} -I DEPS/include -L DEPS/lib".format(" ".join(recipe.configure), name))
+    lines.append("compiler: " + run("x86_64-w64-mingw32-g++-posix", "--version").splitlines()[0])
+    lines += ["tool: {} {} ({})".format(package, version, what) for what, package, version in machine_tools(recipe)]
+    lines.append("time: {}".format(epoch))
+    with open(sums, encoding="utf-8") as f:
+        for line in f:
+            sha256, path = line.split()
+            package, _, file = path.partition("/")
+            lines.append("file: name={} sha256={} debian-source={}".format(file, sha256, package))
+    for s in recipe.sources:
+        version = upstream(s["Revision"])
+        cpe = "cpe:2.3:a:{}:{}:*:*:*:*:*:*:*".format(s["CPE"], version) if s.get("CPE") else ""
+        lines.append("component: name={} version={} debian-source={} debian-revision={} debian-release={} "
+                     "linked={} license={} cpe={}".format(
+                         s["Name"], version, s["Source"], s["Revision"], s["Release"],
+                         "static" if "Build" in s else "shared", s["License"], cpe))
+    for b in recipe.bundled:
+        lines.append("bundled: name={} version={} in={} files={} reason={}".format(
+            b["Bundled"], attribution_version(source, b["Bundled"]), b["In"], b["Files"], b["Reason"]))
+    BuildInfo(lines)
+    return "".join(line + "\n" for line in lines)
+
+
+class BuildInfo:
+    def __init__(self, lines):
+        self.values = {}
+        for number, line in enumerate(lines, 1):
+            line = line.rstrip("\n")
+            key, sep, value = line.partition(": ")
+            if not sep or key not in TEXT_KEYS + tuple(FIELDS):
+                raise ValueError("line {}: not a BUILDINFO line: {}".format(number, line))
+            if key in FIELDS:
+                fields = dict(FIELD.findall(value))
+                if tuple(fields) != FIELDS[key]:
+                    raise ValueError("line {}: {} needs the fields {}, in that order".format(
+                        number, key, " ".join(FIELDS[key])))
+                value = fields
+            self.values.setdefault(key, []).append(value)
+
+    def get(self, key):
+        return self.values.get(key, [])
+
+    @property
+    def components(self):
+        return self.get("component")
+
+    @property
+    def bundled(self):
+        return self.get("bundled")
+
+
+def read(path):
+    with open(path, encoding="utf-8") as f:
+        return BuildInfo(f)
+
+
+def main(argv):
+    command, args = (argv[0], argv[1:]) if argv else ("", [])
+    if command == "read" and len(args) >= 2:
+        info = read(args[0])
+        if args[1] in FIELDS:
+            for entry in info.get(args[1]):
+                print(" ".join(entry[f] for f in args[2:]) if args[2:] else
+                      " ".join("{}={}".format(k, v) for k, v in entry.items()))
+        else:
+            for value in info.get(args[1]):
+                print(value)
+        return 0
+    recipe = Recipe()
+    if command == "sources" and not args:
+        for s in recipe.sources:
+            print(s["Source"], s["Revision"], s["Release"])
+    elif command == "build" and len(args) == 1:
+        print(" ".join(recipe.source(args[0]).get("Build", "").split()))
+    elif command == "configure" and not args:
+        print("\n".join(recipe.configure))
+    elif command == "qt-version" and not args:
+        print(recipe.qt_version)
+    elif command == "packed-sha256" and not args:
+        print(recipe.build.get("Packed-SHA256", ""))
+    elif command == "tools" and not args:
+        pinned = {what: version for what, _, version in recipe.tools}
+        for what, package, version in machine_tools(recipe):
+            print(package, version, pinned[what])
+    elif command == "added-patches" and not args:
+        for patch in recipe.added_patches:
+            print(*patch)
+    elif command == "key" and not args:
+        print(key(recipe))
+    elif command == "buildinfo" and len(args) == 4:
+        sys.stdout.write(buildinfo(recipe, *args))
+    else:
+        print(__doc__.strip(), file=sys.stderr)
+        return 2
+    return 0
+
+
+if __name__ == "__main__":
+    try:
+        sys.exit(main(sys.argv[1:]))
+    except (OSError, ValueError, KeyError, StopIteration, subprocess.CalledProcessError) as e:
+        print("recipe.py: {}".format(e), file=sys.stderr)
+        sys.exit(1)
