@@ -22,6 +22,13 @@ from comes from here.
                              SOURCE into the prefix /NAME at time EPOCH, from
                              the fetched files SUMS lists (sha256sum's form,
                              each as PACKAGE/FILE)
+  recipe.py verdict PACKAGE PINNED NEWEST
+                             the CVEs that changelog NEWEST (of a newer
+                             revision of PACKAGE) names from the pinned
+                             upstream version on, against those the build
+                             fixes (changelog PINNED, Qt's series, the added
+                             patches) and those windows/vex.txt answers; exit
+                             status 1 when one is neither
   recipe.py read FILE KEY    the values of KEY in BUILDINFO.txt FILE, one a line
   recipe.py read FILE component|bundled FIELD...
                              those fields of each, a line each
@@ -38,6 +45,9 @@ taking the rest of the line:
       (the DLL), files (a source file of it, for its copyright paragraph; "-"
       where Debian's copyright file has none of its own), reason
 
+windows/vex.txt answers each CVE that the build does not fix; recipe.py is
+its one reader too.
+
 Run it with /usr/bin/python3 (python3-debian).
 """
 import glob
@@ -50,11 +60,15 @@ import subprocess
 import sys
 
 from debian import deb822
+from debian.changelog import Changelog
+from debian.debian_support import Version
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 RECIPE = os.path.join(HERE, "qt5-mingw.recipe")
 # Debian's patch series of the qtbase revision pinned, which every build must carry.
 SERIES = os.path.join(HERE, "qt5-patches.txt")
+VEX = os.path.join(HERE, "vex.txt")
+CVE = re.compile(r"CVE-[0-9]{4}-[0-9]{4,}")
 QT = "qtbase-opensource-src"
 
 TEXT_KEYS = ("qt", "source", "patch", "added-patch", "library", "wintab", "configure", "compiler", "tool",
@@ -185,6 +199,76 @@ def buildinfo(recipe, source, name, epoch, sums):
     return "".join(line + "\n" for line in lines)
 
 
+def answers():
+    """windows/vex.txt's paragraphs: the CVEs the build does not fix, answered."""
+    with open(VEX, encoding="utf-8") as f:
+        return [dict(p) for p in deb822.Deb822.iter_paragraphs(f) if "CVE" in p]
+
+
+def named(changelog, since, until=None):
+    """{CVE: the revision whose entry names it first} of the entries of a
+    Debian changelog (its text) from upstream version SINCE on, up to
+    revision UNTIL when given."""
+    found = {}
+    for block in Changelog(changelog, strict=False):
+        version = Version(str(block.version))
+        if Version(upstream(str(version))) >= Version(since) and (until is None or version <= Version(until)):
+            for cve in CVE.findall("\n".join(block.changes())):
+                found[cve] = str(version)
+    return found
+
+
+def fixed(package, revision, changelog, patches, added):
+    """{CVE: how the build fixes it}: named in the pinned revision's changelog
+    from its upstream version on, or the name of a patch of Qt's series, or
+    of a patch the build adds (ADDED: (patch, revision, suite))."""
+    how = {cve: "fixed in Debian's {} {} (its changelog)".format(package, version)
+           for cve, version in named(changelog, upstream(revision)).items()}
+    if package == QT:
+        for patch in patches:
+            for cve in CVE.findall(patch):
+                how[cve] = "fixed by Debian's patch {} in the series of {} {}".format(patch, package, revision)
+        for patch, newer, suite in added:
+            for cve in CVE.findall(patch):
+                how[cve] = "fixed by Debian's patch {} of {} {} ({}), applied after the series".format(
+                    patch, package, newer, suite)
+    return how
+
+
+def resolved(prefix):
+    """{component: {CVE: how}} that a build of Qt for Windows fixes, from its
+    BUILDINFO.txt and the Debian changelogs it keeps."""
+    info = read(os.path.join(prefix, "BUILDINFO.txt"))
+    added = [re.match(r"(\S+) from \S+ (\S+) \((\S+)\)", line).groups() for line in info.get("added-patch")]
+    result = {}
+    for c in info.components:
+        with open(os.path.join(prefix, "changelog", c["debian-source"]), encoding="utf-8") as f:
+            result[c["name"]] = fixed(c["debian-source"], c["debian-revision"], f.read(), info.get("patch"), added)
+    return result
+
+
+def verdict(recipe, package, pinned, newest):
+    """One line on PACKAGE's CVEs, and whether any is neither fixed nor answered."""
+    source = recipe.source(package)
+    with open(pinned, encoding="utf-8") as f:
+        fixes = fixed(package, source["Revision"], f.read(), recipe.series, recipe.added_patches)
+    with open(newest, encoding="utf-8") as f:
+        text = f.read()
+    latest = str(next(iter(Changelog(text, strict=False))).version)
+    cves = named(text, upstream(source["Revision"]))
+    # What the newer changelog says of a revision up to the pinned one holds
+    # for the build too (an entry may be told more later: "Fixes CVE-...").
+    for cve, version in named(text, upstream(source["Revision"]), source["Revision"]).items():
+        fixes.setdefault(cve, "fixed in Debian's {} {}".format(package, version))
+    answered = {a["CVE"] for a in answers() if a["Component"] == source["Name"]}
+    open_ = sorted(set(cves) - set(fixes) - answered)
+    print("{}: {}'s changelog names {} CVE{} since {}: {} fixed, {} answered in windows/vex.txt{}".format(
+        package, latest, len(cves), "" if len(cves) == 1 else "s", upstream(source["Revision"]),
+        len(set(cves) & set(fixes)), len((set(cves) - set(fixes)) & answered),
+        "; NEITHER: " + " ".join(open_) if open_ else ""))
+    return 1 if open_ else 0
+
+
 class BuildInfo:
     def __init__(self, lines):
         self.values = {}
@@ -251,6 +335,8 @@ def main(argv):
             print(*patch)
     elif command == "key" and not args:
         print(key(recipe))
+    elif command == "verdict" and len(args) == 3:
+        return verdict(recipe, *args)
     elif command == "buildinfo" and len(args) == 4:
         sys.stdout.write(buildinfo(recipe, *args))
     else:
