@@ -103,12 +103,13 @@ extern "C" __declspec(dllexport) UINT __stdcall SetLibraryAside(MSIHANDLE instal
 {
     wchar_t folder[MAX_PATH];
     return property(install, L"INSTALLDIR", folder) && setAside(folder) ? ERROR_SUCCESS
-                                                                         : ERROR_INSTALL_FAILURE;
+                                                                        : ERROR_INSTALL_FAILURE;
 }
 
 extern "C" __declspec(dllexport) UINT __stdcall PutLibraryBack(MSIHANDLE install)
 {
     wchar_t folder[MAX_PATH];
-    return property(install, L"CustomActionData", folder) && putBack(folder) ? ERROR_SUCCESS
-                                                                              : ERROR_INSTALL_FAILURE;
+    return property(install, L"CustomActionData", folder) && putBack(folder)
+        ? ERROR_SUCCESS
+        : ERROR_INSTALL_FAILURE;
 }
