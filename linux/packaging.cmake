@@ -4,14 +4,8 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
-# Debian's extended description: lines of at most 80 characters.
-string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
-  "Ambulon reaches the controller of an instrumented treadmill over the network,"
-  "through a TCP or UDP socket of its own or through the treadmill's"
-  "remote-control library, and sets the parameters of a perturbation"
-  "(acceleration and deceleration). Gait and balance labs use it."
-  "The package also holds treadmill-sim, a simulated controller for trying the"
-  "panel without a treadmill.")
+# Debian's extended description, whose paragraphs CPack parts with " .".
+list(JOIN AMBULON_DESCRIPTION "\n\n" CPACK_PACKAGE_DESCRIPTION)
 # dpkg-shlibdeps reads the Qt libraries the binaries link to.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The labels ask for "Times": a face with Times New Roman's widths, as on the

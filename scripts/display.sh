@@ -1,8 +1,24 @@
 #!/usr/bin/env bash
-# Sourced by what needs a virtual display: scripts/run and scripts/check-package,
-# tests/wine-run and the shared-display test. The caller installs
+# Sourced by what needs a virtual display or waits on what it started:
+# scripts/run and scripts/check-package, tests/wine-run, the shared-display
+# test, tests/run-script.sh and tests/bound-entry-points. The caller installs
 # display_packages (and vnc_packages for the shared one) and keeps the
 # servers' process IDs in its array pids, to end them.
+
+# wait_until SECONDS PROCESS COMMAND...: runs COMMAND every tenth of a second
+# until it succeeds; fails after SECONDS, or as soon as PROCESS (a process ID,
+# or - for none) has ended.
+wait_until() {
+    local tenths=$(($1 * 10)) process=$2
+    shift 2
+    while [ "$tenths" -gt 0 ]; do
+        "$@" && return 0
+        [ "$process" = - ] || kill -0 "$process" 2>/dev/null || return 1
+        sleep 0.1
+        tenths=$((tenths - 1))
+    done
+    return 1
+}
 
 # start_display FILE [XVFB OPTION...]: starts a virtual display (Xvfb, no
 # TCP), adds it to the array pids, waits until it takes clients and exports
@@ -13,11 +29,7 @@ start_display() {
     rm -f "$file"
     Xvfb -displayfd 3 -nolisten tcp "$@" 3>"$file" 2>/dev/null &
     pids+=($!)
-    for _ in $(seq 100); do [ -s "$file" ] && break; sleep 0.1; done
-    if [ ! -s "$file" ]; then
-        echo "The virtual display did not start." >&2
-        return 1
-    fi
+    wait_until 10 - test -s "$file" || { echo "The virtual display did not start." >&2; return 1; }
     DISPLAY=":$(cat "$file")"
     export DISPLAY
 }
@@ -55,11 +67,7 @@ start_shared_display() {
         ${AMBULON_VNC_PORT:+-rfbport "$AMBULON_VNC_PORT"} -forever -shared \
         >"$dir/x11vnc.out" 2>"$dir/x11vnc.log" &
     pids+=($!)
-    for _ in $(seq 300); do
-        grep -q '^PORT=' "$dir/x11vnc.out" && break
-        kill -0 "$!" 2>/dev/null || break
-        sleep 0.1
-    done
+    wait_until 30 "$!" grep -q '^PORT=' "$dir/x11vnc.out" || true
     vnc_port=$(sed -n 's/^PORT=//p' "$dir/x11vnc.out")
     # shellcheck disable=SC2034 # for the caller, which tells the user
     vnc_password_file=$dir/vnc-password

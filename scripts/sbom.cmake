@@ -13,7 +13,7 @@ foreach(package ${CPACK_PACKAGE_FILES})
   execute_process(COMMAND /usr/bin/python3 ${CPACK_AMBULON_SOURCE_DIR}/scripts/sbom make ${package}
       --out ${CPACK_PACKAGE_DIRECTORY} --tree ${CPACK_TEMPORARY_DIRECTORY} --manifest ${CPACK_AMBULON_MANIFEST} ${buildinfo}
       --version ${CPACK_PACKAGE_VERSION} --commit ${CPACK_AMBULON_COMMIT} --time $ENV{SOURCE_DATE_EPOCH}
-      --vendor ${CPACK_PACKAGE_VENDOR} --url ${CPACK_AMBULON_URL}
+      --vendor ${CPACK_PACKAGE_VENDOR} --url ${CPACK_AMBULON_URL} --license ${CPACK_AMBULON_LICENSE}
     RESULT_VARIABLE status)
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "scripts/sbom could not describe ${package}")

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and checks the installed panel:
-# it starts, and binds each entry point (tests/entrypoints.h) of the library
+# it starts, and binds each entry point (velorun.h lists them) of the library
 # installed beside it; its desktop entry and AppStream metadata pass their
 # validators. Then builds the Debian package and checks that it holds what the
 # build's manifest.txt lists, depends on the Qt libraries the panel uses, and
@@ -43,13 +43,13 @@ for file in $(ldd "$build/bin/ambulon" | awk '$1 ~ /^libQt5/ { print $3 }'); do
 done
 # Every file and link the package holds, and nothing else.
 held=$(dpkg-deb -c "$work"/package/ambulon_*.deb | awk '$1 !~ /^d/ { sub(/^\.\/usr\//, "", $6); print $6 }' | LC_ALL=C sort)
-listed=$(awk '$1 != "version" && $1 != "time" { print $2 }' "$build/manifest.txt" | LC_ALL=C sort)
+listed=$(/usr/bin/python3 "$tests/../scripts/manifest.py" "$build/manifest.txt" files link | LC_ALL=C sort)
 [ "$held" = "$listed" ] || { echo "the package holds other files than manifest.txt lists:" >&2; diff <(echo "$listed") <(echo "$held") >&2; exit 1; }
 # Stripped binaries, and no maintainer scripts: the private library needs no ldconfig.
 dpkg-deb -x "$work"/package/ambulon_*.deb "$work/unpacked"
 /usr/bin/python3 "$tests/../scripts/sbom" check "$(echo "$work"/package/ambulon_*.deb.cdx.json)" --schema "$schema" \
     --tree "$work/unpacked" --manifest "$build/manifest.txt"
-for binary in $(awk '$1 == "program" || $1 == "library" { print $2 }' "$build/manifest.txt"); do
+for binary in $(/usr/bin/python3 "$tests/../scripts/manifest.py" "$build/manifest.txt" ours); do
     ! grep -q ' \.symtab\| \.debug_info' <<<"$(readelf -S "$work/unpacked/usr/$binary")" || { echo "$binary is not stripped" >&2; exit 1; }
 done
 ! grep -qw 'postinst\|postrm' <<<"$(dpkg-deb -I "$work"/package/ambulon_*.deb)" || { echo "package has maintainer scripts" >&2; exit 1; }

@@ -6,21 +6,20 @@
 #   run-script.sh LAYOUT  LAYOUT prints where File is in the panel's window
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=scripts/display.sh
+. "$root/scripts/display.sh"
 layout=$1
 work=$(mktemp -d)
 run=
 trap '[ -n "$run" ] && kill "$run" 2>/dev/null; wait; rm -rf "$work"' EXIT
+ended() { ! kill -0 "$1" 2>/dev/null; }
 
 # The environment of a login without a display; the tests' own settings stay out.
 unset DISPLAY XAUTHORITY WAYLAND_DISPLAY QT_QPA_PLATFORM AMBULON_VNC_PORT
 export AMBULON_SIM_PORT=$((20000 + $$ % 20000))
 "$root/scripts/run" >"$work/run.log" 2>&1 &
 run=$!
-for _ in $(seq 1200); do
-    grep -q 'panel runs on the virtual display' "$work/run.log" && break
-    kill -0 "$run" 2>/dev/null || break
-    sleep 0.1
-done
+wait_until 120 "$run" grep -q 'panel runs on the virtual display' "$work/run.log" || true
 display=$(sed -n 's/.*panel runs on the virtual display \(:[0-9]*\),.*/\1/p' "$work/run.log")
 [ -n "$display" ] || { cat "$work/run.log" >&2; echo "scripts/run showed no virtual display" >&2; exit 1; }
 export DISPLAY=$display XAUTHORITY=$root/build/xvfb.auth
@@ -39,10 +38,10 @@ sleep 0.3
 xdotool key Down Return 2>"$work/key.err" || echo "xdotool key: $(cat "$work/key.err")"
 
 status=timeout
-for _ in $(seq 200); do
-    kill -0 "$run" 2>/dev/null || { status=0; wait "$run" || status=$?; break; }
-    sleep 0.1
-done
+if wait_until 20 - ended "$run"; then
+    status=0
+    wait "$run" || status=$?
+fi
 run=
 echo "scripts/run ended with status $status after File, Exit"
 [ "$status" = 0 ] || { cat "$work/run.log" >&2; exit 1; }

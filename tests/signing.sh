@@ -22,7 +22,7 @@ unzip -q "$build"/ambulon-*-win64.zip -d unsigned
 # The installer, and our own programs and library as the manifest lists them.
 files=(signed/*.exe signed/*.msi)
 tree=$(echo signed/tree/*)
-while read -r file; do files+=("$tree/$file"); done < <(awk '$1 == "program" || $1 == "library" { print $2 }' "$build/manifest.txt")
+while read -r file; do files+=("$tree/$file"); done < <(/usr/bin/python3 "$source/scripts/manifest.py" "$build/manifest.txt" ours)
 for file in "${files[@]}"; do
     verify "$file" || { cat verify.log; echo "$file: not signed as it should be"; exit 1; }
     echo "signed and verified: ${file#signed/}"

@@ -31,7 +31,7 @@
 // The window's hidden state that no widget shows.
 struct AmbulonProbe
 {
-    // The entry point the window bound, by its place in tests/entrypoints.h.
+    // The entry point the window bound, by its place in velorun.h's list.
     static QFunctionPointer entryPoint(const Ambulon& w, int i)
     {
         const QFunctionPointer all[] = {reinterpret_cast<QFunctionPointer>(w.initializeFn),

@@ -2,8 +2,8 @@
 // binary in its own folder: beside the project's library, beside a partial
 // test library, and beside none while a library is planted in the folder the
 // test starts in.
-#include "entrypoints.h"
 #include "testsupport.h"
+#include "velorun.h"
 
 #include <QFileInfo>
 

@@ -1,5 +1,4 @@
 // The remote-control library's contract, called through QLibrary as the panel calls it.
-#include "entrypoints.h"
 #include "testsupport.h"
 #include "velorun.h"
 

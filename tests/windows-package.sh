@@ -57,7 +57,7 @@ while IFS='|' read -r name _; do
     fi
 done <<<"$markers"
 
-expected=$(awk '$1 != "version" && $1 != "time" { print $2 }' "$build/manifest.txt" | LC_ALL=C sort)
+expected=$(/usr/bin/python3 "$source/scripts/manifest.py" "$build/manifest.txt" files | LC_ALL=C sort)
 actual=$(find . -type f | sed 's|^\./||' | LC_ALL=C sort)
 [ "$actual" = "$expected" ] || { diff <(echo "$expected") <(echo "$actual"); status=1; }
 sbom() {

@@ -40,7 +40,8 @@ wine_test(wine_installer WORKDIR ${CMAKE_BINARY_DIR} LABELS package
 set(old ${CMAKE_BINARY_DIR}/upgrade-old)
 file(WRITE ${old}-extra/obsolete.txt "A file that only the older versions ship.\n")
 file(WRITE ${old}-stand-in.cmake "file(APPEND \${CPACK_TEMPORARY_DIRECTORY}/velorun.dll \"\\n\")\n")
-set(packed_as_0.0.1 "set(CPACK_NSIS_DEFINES \"!macro AmbulonKeepLibrary FUNCTION FOLDER\\n!macroend\")
+set(packed_as_0.0.1 "string(REGEX REPLACE \"!macro AmbulonKeepLibrary.*!macroend\"
+  \"!macro AmbulonKeepLibrary FUNCTION FOLDER\\n!macroend\" CPACK_NSIS_DEFINES \"\${CPACK_NSIS_DEFINES}\")
 unset(CPACK_AMBULON_KEEP_LIBRARY)")
 set(packed_as_0.0.2 "")
 foreach(version 0.0.1 0.0.2)

@@ -39,14 +39,21 @@ rm -rf "$work"
 mkdir -p "$work"
 
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
-installed="$WINEPREFIX/drive_c/Program Files/Ambulon"
+# The product's name, which names its folder, its Start-menu entry and its
+# Add/Remove entry.
+name=${AMBULON_PRODUCT:?the product name, which the installers give its folder}
+installed="$WINEPREFIX/drive_c/Program Files/$name"
+windows_folder="C:\\Program Files\\$name"
+# A Windows path as Wine's loader trace writes it, each backslash doubled.
+traced() { sed 's/\\/\\\\/g' <<<"$1"; }
 # What Add/Remove Programs and the Start menu would show: the entries that
-# name Ambulon, whatever their key (NSIS's is "Ambulon", an MSI's its product code).
+# name the product, whatever their key (NSIS's is the name, an MSI's its
+# product code).
 state() {
-    echo "$1: $(wine reg query "$key" /s | tr -d '\r' | grep -ci 'DisplayName.*Ambulon') Add/Remove entry;" \
-        "$(find "$WINEPREFIX/drive_c" -iname 'Ambulon.lnk' | wc -l) Start-menu entry;" \
+    echo "$1: $(wine reg query "$key" /s | tr -d '\r' | grep -ci "DisplayName.*$name") Add/Remove entry;" \
+        "$(find "$WINEPREFIX/drive_c" -iname "$name.lnk" | wc -l) Start-menu entry;" \
         "$(cd "$installed" && find . -type f | LC_ALL=C sort | tr '\n' ' ')"
-    wine reg query "$key" /s | tr -d '\r' | awk '/^HKEY/ { entry = $0 } /DisplayName.*Ambulon/ { print entry }' |
+    wine reg query "$key" /s | tr -d '\r' | awk -v name="$name" '/^HKEY/ { entry = $0 } $0 ~ "DisplayName.*" name { print entry }' |
         while read -r entry; do
             wine reg query "$entry" | tr -d '\r' |
                 grep -E 'Display(Name|Version|Icon)|Publisher|EstimatedSize' | sed 's/^ */    /'
@@ -65,10 +72,10 @@ start_panel() {
 
 # The panel, started from the installed folder, loads the velorun.dll there.
 loads_installed_library() {
-    (cd "$work" && start_panel "C:\\Program Files\\Ambulon\\ambulon.exe")
+    (cd "$work" && start_panel "$windows_folder\\ambulon.exe")
     wineserver -k
     wineserver -w
-    grep -qiF 'Loaded L"C:\\Program Files\\Ambulon\\velorun.dll"' "$work/loaddll.log" ||
+    grep -qiF "Loaded L\"$(traced "$windows_folder\\velorun.dll")\"" "$work/loaddll.log" ||
         { echo "the installed panel did not load its velorun.dll"; grep -i velorun "$work/loaddll.log"; exit 1; }
 }
 
@@ -78,7 +85,7 @@ loads_installed_library() {
 # "ambulon" (a clone of the project, say).
 removed() {
     local left expected=""
-    [ -z "${1:-}" ] || expected="./Program Files/Ambulon ./Program Files/Ambulon/velorun.dll"
+    [ -z "${1:-}" ] || expected="./Program Files/$name ./Program Files/$name/velorun.dll"
     left=$(cd "$WINEPREFIX/drive_c" && find . -ipath '*ambulon*' | LC_ALL=C sort | xargs)
     [ "$left" = "$expected" ] || { echo "left behind: $left"; exit 1; }
     [ -z "${1:-}" ] || cmp -s "$1" "$installed/velorun.dll" || { echo "the lab's velorun.dll was changed"; exit 1; }
@@ -114,10 +121,8 @@ planted)
     start_panel "$folder/ambulon.exe"
     loaded=$(grep -i 'velorun\.dll' "$work/loaddll.log" || true)
     echo "${loaded:-no velorun.dll loaded}"
-    # The trace doubles each backslash.
-    traced() { winepath -w "$1" | sed 's/\\/\\\\/g'; }
-    grep -qiF "Loaded L\"$(traced "$folder/velorun.dll")\"" <<<"$loaded"
-    if grep -qiF "$(traced "$work/start/velorun.dll")" <<<"$loaded"; then exit 1; fi
+    grep -qiF "Loaded L\"$(traced "$(winepath -w "$folder/velorun.dll")")\"" <<<"$loaded"
+    if grep -qiF "$(traced "$(winepath -w "$work/start/velorun.dll")")" <<<"$loaded"; then exit 1; fi
     ;;
 installer)
     wine "$1" /S
@@ -127,19 +132,19 @@ installer)
     # The import library is for building against the library, not for a lab PC.
     test ! -e "$installed/lib"
     # The Start-menu entry starts the installed panel.
-    lnk=$(find "$WINEPREFIX/drive_c" -iname 'Ambulon.lnk')
-    grep -qxF 'C:\Program Files\Ambulon\ambulon.exe' <<<"$(strings -a "$lnk")" ||
+    lnk=$(find "$WINEPREFIX/drive_c" -iname "$name.lnk")
+    grep -qxF "$windows_folder\\ambulon.exe" <<<"$(strings -a "$lnk")" ||
         { echo "the Start-menu entry points elsewhere: $(strings -a "$lnk" | grep -i 'ambulon.exe')"; exit 1; }
     grep -qi ambulon <<<"$(wine reg query "$key" /s)"
     /usr/bin/python3 "$tests/../scripts/sbom" check "$1.cdx.json" --schema "$3" --tree "$installed" --manifest "$2"
     echo "installed: $(cd "$installed" && find . -type f | wc -l) files, a Start-menu entry, an uninstaller"
 
     cd "$work"
-    start_panel "C:\\Program Files\\Ambulon\\ambulon.exe"
+    start_panel "$windows_folder\\ambulon.exe"
     wineserver -k
     wineserver -w
 
-    wine "C:\\Program Files\\Ambulon\\Uninstall.exe" /S
+    wine "$windows_folder\\Uninstall.exe" /S
     # The uninstaller runs on from a copy of itself: wait for every Wine process.
     wineserver -w
     removed
@@ -213,13 +218,13 @@ upgrade | msi)
     cmp -s "$stand_in" "$installed/velorun.dll" || { echo "the upgrade kept the older stand-in"; exit 1; }
     [ "$what" = msi ] || exit 0
 
-    listed=$(awk '$1 != "version" && $1 != "time" { print $2 }' "$6" | LC_ALL=C sort)
+    listed=$(/usr/bin/python3 "$tests/../scripts/manifest.py" "$6" files | LC_ALL=C sort)
     [ "$(cd "$installed" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)" = "$listed" ] ||
         { echo "the MSI installed other files than the manifest lists"; exit 1; }
-    lnk=$(find "$WINEPREFIX/drive_c" -iname 'Ambulon.lnk')
+    lnk=$(find "$WINEPREFIX/drive_c" -iname "$name.lnk")
     grep -qiF 'ambulon.exe' <<<"$(strings -a "$lnk")" || { echo "the Start-menu entry does not start the panel"; exit 1; }
     loads_installed_library
-    echo "the installed panel started and loaded C:\Program Files\Ambulon\velorun.dll"
+    echo "the installed panel started and loaded $windows_folder\\velorun.dll"
 
     remove
     wineserver -w

@@ -74,6 +74,15 @@ VELORUN_API int VELORUN_setSpeed4(double leftSpeed, double rightSpeed, double le
  * after the calls ahead of it have ended (see above). */
 VELORUN_API int VELORUN_close(void);
 
+/* The five entry points above, in this order, for code that takes each in
+ * turn: the tests, and the build's checks, which read the names here. */
+#define VELORUN_ENTRY_POINTS(X)                                                                    \
+    X(VELORUN_initialize)                                                                          \
+    X(VELORUN_initializeUDP)                                                                       \
+    X(VELORUN_setSpeed)                                                                            \
+    X(VELORUN_setSpeed4)                                                                           \
+    X(VELORUN_close)
+
 #ifdef __cplusplus
 }
 #endif

@@ -9,6 +9,7 @@ endif()
 execute_process(COMMAND /usr/bin/python3 ${CPACK_AMBULON_SOURCE_DIR}/windows/msi.py
     --tree ${CPACK_TEMPORARY_DIRECTORY} --manifest ${CPACK_AMBULON_MANIFEST}
     --out ${CPACK_TOPLEVEL_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME}.msi
+    --name ${CPACK_NSIS_PACKAGE_NAME} --folder ${CPACK_PACKAGE_INSTALL_DIRECTORY}
     --version ${CPACK_PACKAGE_VERSION} --commit ${CPACK_AMBULON_COMMIT}
     --vendor ${CPACK_PACKAGE_VENDOR} --upgrade-code ${CPACK_AMBULON_MSI_UPGRADE_CODE}
     --icon ${CPACK_NSIS_MUI_ICON} --url ${CPACK_AMBULON_URL} --time $ENV{SOURCE_DATE_EPOCH}

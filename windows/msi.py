@@ -1,33 +1,38 @@
 #!/usr/bin/python3
 """Builds the Windows Installer package (MSI) from a staged tree with wixl.
 
-  msi.py --tree DIR --manifest FILE --out FILE.msi --version V --commit C
-         --vendor NAME --upgrade-code GUID --icon FILE.ico --url URL
-         --time EPOCH [--shortcut EXE=NAME] [--keep-library DLL]
+  msi.py --tree DIR --manifest FILE --out FILE.msi --name NAME --folder FOLDER
+         --version V --commit C --vendor NAME --upgrade-code GUID --icon FILE.ico
+         --url URL --time EPOCH --shortcut EXE=NAME [--keep-library DLL]
 
 Every file the manifest lists must be in the tree; the tree may hold more
-(an upgrade test's older package does). Per machine, into Program Files\\Ambulon,
+(an upgrade test's older package does). Per machine, into Program Files\\FOLDER,
 with a Start-menu entry and a major upgrade: a newer package replaces an
 older one and leaves one Add/Remove entry. The same input gives the same
 bytes: every GUID is derived (the product code from the version, the package
 code from the version and the commit, each component's from its path), and
 wixl and msibuild run at the release time, under faketime.
 
-With --keep-library (windows/keep-library.cpp), a velorun.dll that a lab put
-in the folder itself stays in place through every install, upgrade, repair
-and removal: it is set aside before the older version is removed and put back
-once the files are installed. Without it the package deletes and replaces
-velorun.dll like any other file, as Ambulon 0.1.0's did (the upgrade tests
-pack such a package).
+The package's source is windows/ambulon.wxs, filled in. With --keep-library
+(windows/keep-library.cpp), a velorun.dll that a lab put in the folder itself
+stays in place through every install, upgrade, repair and removal: it is set
+aside before the older version is removed and put back once the files are
+installed. Without it the package deletes and replaces velorun.dll like any
+other file, as Ambulon 0.1.0's did (the upgrade tests pack such a package).
 """
 import argparse
 import datetime
 import os
+import re
+import string
 import subprocess
 import sys
 import tempfile
 import uuid
-from xml.sax.saxutils import quoteattr
+from xml.sax.saxutils import escape, quoteattr
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
+import manifest  # noqa: E402  (scripts/manifest.py, the one reader of manifest.txt)
 
 
 def derived(upgrade_code, what):
@@ -40,53 +45,11 @@ def identifier(prefix, path):
 
 
 def wxs(args, files):
+    """windows/ambulon.wxs filled in for FILES, the paths in the tree."""
     code = args.upgrade_code
     shortcut_exe, _, shortcut_name = args.shortcut.partition("=")
-    lines = [
-        '<?xml version="1.0" encoding="utf-8"?>',
-        '<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">',
-        '<Product Id="{}" Name="Ambulon" Language="1033" Version="{}" Manufacturer={} UpgradeCode="{}">'.format(
-            derived(code, "product " + args.version), args.version, quoteattr(args.vendor), code.upper()),
-        '<Package InstallerVersion="500" Compressed="yes" InstallScope="perMachine"'
-        ' Description="Ambulon {}"/>'.format(args.version),
-        '<MajorUpgrade DowngradeErrorMessage="A newer version of Ambulon is already installed."/>',
-        '<Media Id="1" Cabinet="ambulon.cab" EmbedCab="yes"/>',
-        '<Icon Id="ambulon.ico" SourceFile="ambulon.ico"/>',
-        '<Property Id="ARPPRODUCTICON" Value="ambulon.ico"/>',
-        '<Property Id="ARPURLINFOABOUT" Value={}/>'.format(quoteattr(args.url)),
-    ]
-    if args.keep_library:
-        # The library is set aside at once, between InstallValidate (1400) and
-        # the older version's removal (1402); an older version of this package
-        # runs its own actions while it is removed and puts the library back
-        # at their end, so it is set aside again after the removal. Putting it
-        # back is deferred to right after InstallFiles (4000), with the folder
-        # as its CustomActionData. wixl's ordering of actions without a
-        # number is not stable, hence the numbers.
-        lines += [
-            '<Binary Id="keeplibrary" SourceFile="keep-library.dll"/>',
-            '<CustomAction Id="SetLibraryAside" BinaryKey="keeplibrary" DllEntry="SetLibraryAside"'
-            ' Execute="immediate" Impersonate="yes" Return="check"/>',
-            '<CustomAction Id="SetLibraryAsideAgain" BinaryKey="keeplibrary" DllEntry="SetLibraryAside"'
-            ' Execute="immediate" Impersonate="yes" Return="check"/>',
-            '<CustomAction Id="PutLibraryBackFolder" Property="PutLibraryBack" Value="[INSTALLDIR]"'
-            ' Impersonate="yes"/>',
-            '<CustomAction Id="PutLibraryBack" BinaryKey="keeplibrary" DllEntry="PutLibraryBack"'
-            ' Execute="deferred" Impersonate="no" Return="check"/>',
-            '<InstallExecuteSequence>',
-            '<Custom Action="SetLibraryAside" Sequence="1401"/>',
-            '<RemoveExistingProducts Sequence="1402"/>',
-            '<Custom Action="SetLibraryAsideAgain" Sequence="1403"/>',
-            '<Custom Action="PutLibraryBackFolder" Sequence="4001"/>',
-            '<Custom Action="PutLibraryBack" Sequence="4002"/>',
-            '</InstallExecuteSequence>',
-        ]
-    lines += [
-        '<Directory Id="TARGETDIR" Name="SourceDir">',
-        '<Directory Id="ProgramFiles64Folder">',
-        '<Directory Id="INSTALLDIR" Name="Ambulon">',
-    ]
     components = []
+    lines = []
     # The tree of folders: a dict per folder, a file's path under its name.
     root = {}
     for path in files:
@@ -114,38 +77,29 @@ def wxs(args, files):
                 lines.append('</Directory>')
 
     folder(root, "")
-    lines += [
-        '</Directory>', '</Directory>',
-        '<Directory Id="ProgramMenuFolder">',
-        '<Component Id="c_shortcut" Guid="{}" Win64="yes">'.format(derived(code, "component shortcut")),
-        '<Shortcut Id="s_panel" Name={} Target="[INSTALLDIR]{}" WorkingDirectory="INSTALLDIR"/>'.format(
-            quoteattr(shortcut_name), shortcut_exe),
-        '<RegistryValue Root="HKLM" Key="Software\\Ambulon" Name="StartMenuEntry" Type="integer" Value="1"'
-        ' KeyPath="yes"/>',
-        '</Component>',
-        '</Directory>',
-        '</Directory>',
-        '<Feature Id="Ambulon" Level="1">',
-    ]
-    lines += ['<ComponentRef Id="{}"/>'.format(c) for c in components + ["c_shortcut"]]
-    lines += ['</Feature>', '</Product>', '</Wix>']
-    return "\n".join(lines) + "\n"
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "ambulon.wxs"), encoding="utf-8") as f:
+        template = f.read()
+    if not args.keep_library:
+        template = re.sub(r"<!-- keep-library:.*<!-- /keep-library -->\n", "", template, flags=re.S)
+    values = {k: escape(v, {'"': "&quot;"}) for k, v in {
+        "product_code": derived(code, "product " + args.version), "name": args.name, "version": args.version,
+        "vendor": args.vendor, "upgrade_code": code.upper(), "url": args.url, "folder": args.folder,
+        "shortcut_guid": derived(code, "component shortcut"), "shortcut_name": shortcut_name,
+        "shortcut_exe": shortcut_exe}.items()}
+    values["files"] = "\n".join(lines)
+    values["component_refs"] = "\n".join('<ComponentRef Id="{}"/>'.format(c) for c in components)
+    return string.Template(template).substitute(values)
 
 
 def main():
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    for name in ("tree", "manifest", "out", "version", "commit", "vendor", "upgrade-code", "icon",
-                 "url", "time", "shortcut"):
+    for name in ("tree", "manifest", "out", "name", "folder", "version", "commit", "vendor", "upgrade-code",
+                 "icon", "url", "time", "shortcut"):
         p.add_argument("--" + name, required=True)
     p.add_argument("--keep-library")
     args = p.parse_args()
 
-    listed = []
-    with open(args.manifest, encoding="utf-8") as f:
-        for line in f:
-            words = line.split()
-            if len(words) >= 2 and words[0] not in ("version", "time"):
-                listed.append(words[1])
+    listed = manifest.Manifest(args.manifest).paths("files")
     present = sorted(os.path.relpath(os.path.join(d, n), args.tree)
                      for d, _, names in os.walk(args.tree) for n in names)
     missing = sorted(set(listed) - set(present))
@@ -171,7 +125,7 @@ def main():
                        cwd=work)
     # wixl writes a random package code: the one derived from version and commit instead.
     package_code = "{" + derived(args.upgrade_code, "package {} {}".format(args.version, args.commit)) + "}"
-    subprocess.run(faketime + ["msibuild", out, "-s", "Ambulon", args.vendor, "x64;1033", package_code],
+    subprocess.run(faketime + ["msibuild", out, "-s", args.name, args.vendor, "x64;1033", package_code],
                    check=True, env=env)
     return 0
 

@@ -4,19 +4,19 @@
 # what manifest.txt lists, nothing else.
 set(CPACK_GENERATOR ZIP NSIS)
 set(CPACK_PACKAGE_FILE_NAME ambulon-${PROJECT_VERSION}-win64)
-set(CPACK_PACKAGE_INSTALL_DIRECTORY Ambulon)
-set(CPACK_PACKAGE_EXECUTABLES ambulon Ambulon)
+set(CPACK_PACKAGE_INSTALL_DIRECTORY ${PROJECT_NAME})
+set(CPACK_PACKAGE_EXECUTABLES ambulon ${PROJECT_NAME})
 # One registry key whatever the version (CPack's default names it by
 # version), so that a newer installer finds the older one, runs its
 # uninstaller first (removing the files the new version no longer ships), and
 # leaves one entry in Add/Remove Programs and one in the Start menu.
-set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Ambulon)
+set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY ${PROJECT_NAME})
 set(AMBULON_UNINSTALL_KEY "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\${CPACK_PACKAGE_INSTALL_REGISTRY_KEY}")
 
 # The Start-menu entry points into the one folder (CPack assumes bin/).
 set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
-set(CPACK_NSIS_PACKAGE_NAME Ambulon)
-set(CPACK_NSIS_DISPLAY_NAME Ambulon)
+set(CPACK_NSIS_PACKAGE_NAME ${PROJECT_NAME})
+set(CPACK_NSIS_DISPLAY_NAME ${PROJECT_NAME})
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/windows/ambulon.ico)
@@ -32,6 +32,7 @@ set(CPACK_NSIS_INSTALLED_ICON_NAME ambulon.exe)
 # installer or uninstaller, before it changes anything more, when that fails.
 set(CPACK_AMBULON_KEEP_LIBRARY ${PROJECT_BINARY_DIR}/bin/keep-library.dll)
 set(CPACK_NSIS_DEFINES "
+  !include FileFunc.nsh
   !macro AmbulonKeepLibrary FUNCTION FOLDER
     InitPluginsDir
     File \"/oname=$PLUGINSDIR\\keep-library.dll\" \"${CPACK_AMBULON_KEEP_LIBRARY}\"
@@ -44,7 +45,8 @@ set(CPACK_NSIS_DEFINES "
   FunctionEnd")
 set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS "!insertmacro AmbulonKeepLibrary setAside $INSTDIR")
 set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS "!insertmacro AmbulonKeepLibrary setAside $INSTDIR")
-# CPack's template writes no size; Add/Remove Programs reads it in KiB.
+# CPack's template writes no size; Add/Remove Programs reads it in KiB
+# (GetSize comes from NSIS's FileFunc.nsh, above).
 set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "
     !insertmacro AmbulonKeepLibrary putBack $INSTDIR
     \${GetSize} \"$INSTDIR\" \"/S=0K\" $0 $1 $2
@@ -54,12 +56,13 @@ set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "
 # components page.
 set(CPACK_MONOLITHIC_INSTALL ON)
 
-# CPack's own NSIS template, edited in one place:
+# CPack's own NSIS template, edited where CPack offers no setting:
 # - a 64-bit installer: Debian's 64-bit Wine cannot run NSIS's default 32-bit
-#   one, and "Target" must open the script, before anything CPack lets us add;
+#   one, and "Target" must open the script (makensis -X would do, but CPack
+#   splits CPACK_NSIS_EXECUTABLE_PRE_ARGUMENTS at every space);
 # - the options page CPack writes at packing time goes in without a time;
-# - GetSize (above) comes from NSIS's FileFunc.nsh;
-# - the licence page informs: MIT asks for no agreement, so its button is Next;
+# - the licence page informs: the project's licence asks for no agreement, so
+#   its button is Next;
 # - a lab's velorun.dll is set aside before the older version's uninstaller
 #   runs (above).
 file(READ ${CMAKE_ROOT}/Modules/Internal/CPack/NSIS.template.in template)
@@ -69,12 +72,11 @@ set(edits
   "SetDateSave off\n  ReserveFile \"NSIS.InstallOptions.ini\"\n  SetDateSave on"
   [[!insertmacro MUI_INSTALLOPTIONS_EXTRACT "NSIS.InstallOptions.ini"]]
   "SetDateSave off\n  !insertmacro MUI_INSTALLOPTIONS_EXTRACT \"NSIS.InstallOptions.ini\"\n  SetDateSave on"
-  "!include Sections.nsh" "!include Sections.nsh\n  !include FileFunc.nsh"
   "@CPACK_NSIS_LICENSE_PAGE@"
   "!define MUI_PAGE_HEADER_TEXT \"Licence\"
-  !define MUI_PAGE_HEADER_SUBTEXT \"The terms under which Ambulon comes, for your information.\"
-  !define MUI_LICENSEPAGE_TEXT_TOP \"Ambulon's licence:\"
-  !define MUI_LICENSEPAGE_TEXT_BOTTOM \"Ambulon is free software under the MIT licence, which asks for no agreement. The licences of the parts it ships are in the licenses folder.\"
+  !define MUI_PAGE_HEADER_SUBTEXT \"The terms under which ${PROJECT_NAME} comes, for your information.\"
+  !define MUI_LICENSEPAGE_TEXT_TOP \"${PROJECT_NAME}'s licence:\"
+  !define MUI_LICENSEPAGE_TEXT_BOTTOM \"${PROJECT_NAME} is free software under the ${AMBULON_LICENSE} licence, which asks for no agreement. The licences of the parts it ships are in the licenses folder.\"
   !define MUI_LICENSEPAGE_BUTTON $(^NextBtn)
   @CPACK_NSIS_LICENSE_PAGE@"
   [[ExecWait '"$0" /S _?=$3']]

@@ -17,11 +17,11 @@ from comes from here.
   recipe.py added-patches    patch revision suite, one fix a line that the
                              build takes from a newer qtbase and applies after
                              the pinned series
-  recipe.py buildinfo SOURCE NAME EPOCH SUMS
+  recipe.py buildinfo SOURCE NAME EPOCH SUMS COMPILER
                              BUILDINFO.txt of a build of Qt's source tree
-                             SOURCE into the prefix /NAME at time EPOCH, from
-                             the fetched files SUMS lists (sha256sum's form,
-                             each as PACKAGE/FILE)
+                             SOURCE into the prefix /NAME at time EPOCH with
+                             the C++ compiler COMPILER, from the fetched files
+                             SUMS lists (sha256sum's form, each as PACKAGE/FILE)
   recipe.py verdict PACKAGE PINNED NEWEST
                              the CVEs that changelog NEWEST (of a newer
                              revision of PACKAGE) names from the pinned
@@ -166,7 +166,7 @@ def attribution_version(source, name):
     raise ValueError("no qt_attribution.json names " + name)
 
 
-def buildinfo(recipe, source, name, epoch, sums):
+def buildinfo(recipe, source, name, epoch, sums, compiler):
     lines = ["qt: " + recipe.qt_version]
     lines += ["source: {} {} ({})".format(s["Source"], s["Revision"], s["Release"]) for s in recipe.sources]
     lines += ["patch: " + p for p in recipe.series]
@@ -177,7 +177,7 @@ def buildinfo(recipe, source, name, epoch, sums):
     lines.append("wintab: wintab.h and pktdef.h from Debian's libwine-dev {} (LGPL-2.1), behind a shim "
                  "for two Wine-only macros".format(run("dpkg-query", "-W", "-f", "${Version}", "libwine-dev")))
     lines.append("configure: {} -prefix /{} -I DEPS/include -L DEPS/lib".format(" ".join(recipe.configure), name))
-    lines.append("compiler: " + run("x86_64-w64-mingw32-g++-posix", "--version").splitlines()[0])
+    lines.append("compiler: " + run(compiler, "--version").splitlines()[0])
     lines += ["tool: {} {} ({})".format(package, version, what) for what, package, version in machine_tools(recipe)]
     lines.append("time: {}".format(epoch))
     with open(sums, encoding="utf-8") as f:
@@ -337,7 +337,7 @@ def main(argv):
         print(key(recipe))
     elif command == "verdict" and len(args) == 3:
         return verdict(recipe, *args)
-    elif command == "buildinfo" and len(args) == 4:
+    elif command == "buildinfo" and len(args) == 5:
         sys.stdout.write(buildinfo(recipe, *args))
     else:
         print(__doc__.strip(), file=sys.stderr)
