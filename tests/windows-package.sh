@@ -5,7 +5,8 @@
 # BUILDINFO.txt names; no file names a path of the build machine; the panel
 # carries the icon, and the programs and the library carry the project's version.
 # The zip's and the MSI's bills of materials pass CycloneDX's SCHEMA and name
-# each file with the SHA-512 of the package's copy.
+# each file with the SHA-512 of the package's copy; so does the VEX, whose
+# answers that rest on the programs' code still hold.
 #   windows-package.sh ZIP OBJDUMP SOURCE_DIR BUILD_DIR VERSION COMPANY BUILDINFO SCHEMA
 set -euo pipefail
 zip=$1 objdump=$2 source=$3 build=$4 version=$5 company=$6 buildinfo=$7 schema=$8
@@ -66,7 +67,19 @@ sbom() {
 }
 sbom "$zip" .
 msiextract -C "$work/msi" "${zip%.zip}.msi" >/dev/null
-sbom "${zip%.zip}.msi" "$work/msi/Ambulon"
+sbom "${zip%.zip}.msi" "$(echo "$work"/msi/*)"
+# The VEX: valid, and each CVE it names affects components of the packages'
+# bills of materials. Where windows/vex.txt answers a CVE by what the programs
+# do not call, they still do not.
+/usr/bin/python3 "$source/scripts/sbom" check-vex "${zip%.zip}.vex.cdx.json" --schema "$schema" \
+    --bom "${zip%.zip}".{zip,exe,msi}.cdx.json || status=1
+while IFS=$'\t' read -r cve guard; do
+    if found=$(cd "$source" && grep -rnE -- "$guard" src sim velorun); then
+        echo "$cve: windows/vex.txt's answer rests on nothing matching $guard, but:"
+        echo "$found"
+        status=1
+    fi
+done < <(/usr/bin/python3 "$source/windows/recipe.py" guards)
 
 # The notices hold the licences they name, and where Qt came from.
 grep -q 'MIT License' LICENSE.txt

@@ -29,6 +29,8 @@ from comes from here.
                              fixes (changelog PINNED, Qt's series, the added
                              patches) and those windows/vex.txt answers; exit
                              status 1 when one is neither
+  recipe.py guards           CVE and pattern, tab-separated, of each answer of
+                             windows/vex.txt that rests on the programs' code
   recipe.py read FILE KEY    the values of KEY in BUILDINFO.txt FILE, one a line
   recipe.py read FILE component|bundled FIELD...
                              those fields of each, a line each
@@ -335,6 +337,10 @@ def main(argv):
             print(*patch)
     elif command == "key" and not args:
         print(key(recipe))
+    elif command == "guards" and not args:
+        for a in answers():
+            if "Guard" in a:
+                print(a["CVE"], a["Guard"], sep="\t")
     elif command == "verdict" and len(args) == 3:
         return verdict(recipe, *args)
     elif command == "buildinfo" and len(args) == 5:
