@@ -85,6 +85,7 @@ done < <(/usr/bin/python3 "$source/windows/recipe.py" guards)
 grep -q 'MIT License' LICENSE.txt
 grep -q 'GNU LESSER GENERAL PUBLIC LICENSE' licenses/LGPL-3.txt
 grep -q '^    source: qtbase-opensource-src ' licenses/Qt.txt
+grep -q "^ambulon-$version-win64-sources.tar, " licenses/Qt.txt
 grep -q 'GCC RUNTIME LIBRARY EXCEPTION' licenses/MinGW-w64-runtime.txt
 grep -qi 'winpthreads' licenses/MinGW-w64-runtime.txt
 # Every DLL not built here has a notice that names it.

@@ -10,6 +10,8 @@ from comes from here.
   recipe.py configure        Qt's configure options, one a line
   recipe.py qt-version       Qt's upstream version
   recipe.py packed-sha256    the checksum of the packed build of this recipe
+  recipe.py packed-sources-sha256
+                             and of the sources tarball packed with it
   recipe.py tools            each tool's package, the version this machine has
                              and the one the packed build was made with
   recipe.py key              what a cache made from this recipe with this
@@ -29,6 +31,13 @@ from comes from here.
                              fixes (changelog PINNED, Qt's series, the added
                              patches) and those windows/vex.txt answers; exit
                              status 1 when one is neither
+  recipe.py check-sources FOLDER BUILDINFO
+                             checks the unpacked sources tarball FOLDER against
+                             a build's BUILDINFO.txt: every file it names, with
+                             its SHA-256; every file each .dsc names, with the
+                             SHA-256 the .dsc gives; Qt's series in its debian
+                             tarball, which is windows/qt5-patches.txt; each
+                             added patch in the debian tarball it comes from
   recipe.py guards           CVE and pattern, tab-separated, of each answer of
                              windows/vex.txt that rests on the programs' code
   recipe.py read FILE KEY    the values of KEY in BUILDINFO.txt FILE, one a line
@@ -60,6 +69,7 @@ import re
 import shutil
 import subprocess
 import sys
+import tarfile
 
 from debian import deb822
 from debian.changelog import Changelog
@@ -70,6 +80,8 @@ RECIPE = os.path.join(HERE, "qt5-mingw.recipe")
 # Debian's patch series of the qtbase revision pinned, which every build must carry.
 SERIES = os.path.join(HERE, "qt5-patches.txt")
 VEX = os.path.join(HERE, "vex.txt")
+# The recipe's pinned checksums, which are not part of what a build is made of.
+PINS = {"packed-sha256": "Packed-SHA256", "packed-sources-sha256": "Packed-Sources-SHA256"}
 CVE = re.compile(r"CVE-[0-9]{4}-[0-9]{4,}")
 QT = "qtbase-opensource-src"
 
@@ -151,7 +163,7 @@ def machine_tools(recipe):
 def key(recipe):
     """The recipe as it shapes the bytes, with the versions of this machine's
     tools; its checksum is not part of it."""
-    build = {k: v for k, v in recipe.build.items() if k not in ("Packed-SHA256", "Tools")}
+    build = {k: v for k, v in recipe.build.items() if k not in list(PINS.values()) + ["Tools"]}
     what = [build, [dict(s) for s in recipe.sources], [dict(b) for b in recipe.bundled], recipe.series,
             machine_tools(recipe)]
     return "recipe: " + hashlib.sha256(json.dumps(what, sort_keys=True).encode()).hexdigest()
@@ -249,6 +261,42 @@ def resolved(prefix):
     return result
 
 
+def sha256(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def check_sources(folder, buildinfo):
+    """What is wrong with the sources in FOLDER, for the build BUILDINFO describes."""
+    info = read(buildinfo)
+    named = {"{}/{}".format(f["debian-source"], f["name"]): f["sha256"] for f in info.get("file")}
+    with open(os.path.join(folder, "SHA256SUMS"), encoding="utf-8") as f:
+        held = {path: sha for sha, path in (line.split() for line in f)}
+    problems = ["BUILDINFO.txt and SHA256SUMS differ on " + p
+                for p in sorted(set(named) ^ set(held)) + sorted(p for p in named if held.get(p, named[p]) != named[p])]
+    problems += [p + ": not the SHA-256 named" for p in sorted(named) if sha256(os.path.join(folder, p)) != named[p]]
+    for dsc in sorted(glob.glob(os.path.join(folder, "*", "*.dsc"))):
+        with open(dsc, encoding="utf-8") as f:
+            for entry in deb822.Dsc(f)["Checksums-Sha256"]:
+                if sha256(os.path.join(os.path.dirname(dsc), entry["name"])) != entry["sha256"]:
+                    problems.append("{}: not the SHA-256 that {} gives".format(entry["name"], os.path.basename(dsc)))
+    for c in info.components:
+        if c["debian-source"] != QT:
+            continue
+        debian = os.path.join(folder, QT, "{}_{}.debian.tar.xz".format(QT, c["debian-revision"]))
+        with tarfile.open(debian) as t:
+            series = [line.strip() for line in t.extractfile("debian/patches/series").read().decode().splitlines()
+                      if line.strip() and not line.startswith("#")]
+        if series != info.get("patch") or series != Recipe().series:
+            problems.append("Qt's series in {} is not the build's, or not {}".format(os.path.basename(debian), SERIES))
+    for line in info.get("added-patch"):
+        patch, revision = re.match(r"(\S+) from \S+ (\S+)", line).groups()
+        with tarfile.open(os.path.join(folder, QT, "{}_{}.debian.tar.xz".format(QT, revision))) as t:
+            if "debian/patches/" + patch not in t.getnames():
+                problems.append("{} is not in {} {}'s debian tarball".format(patch, QT, revision))
+    return problems
+
+
 def verdict(recipe, package, pinned, newest):
     """One line on PACKAGE's CVEs, and whether any is neither fixed nor answered."""
     source = recipe.source(package)
@@ -326,8 +374,8 @@ def main(argv):
         print("\n".join(recipe.configure))
     elif command == "qt-version" and not args:
         print(recipe.qt_version)
-    elif command == "packed-sha256" and not args:
-        print(recipe.build.get("Packed-SHA256", ""))
+    elif command in PINS and not args:
+        print(recipe.build.get(PINS[command], ""))
     elif command == "tools" and not args:
         pinned = {what: version for what, _, version in recipe.tools}
         for what, package, version in machine_tools(recipe):
@@ -337,6 +385,10 @@ def main(argv):
             print(*patch)
     elif command == "key" and not args:
         print(key(recipe))
+    elif command == "check-sources" and len(args) == 2:
+        problems = check_sources(*args)
+        print("\n".join(problems) if problems else "{}: every file is the one {} names".format(*args))
+        return 1 if problems else 0
     elif command == "guards" and not args:
         for a in answers():
             if "Guard" in a:
