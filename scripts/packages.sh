@@ -69,9 +69,13 @@ msi_packages=(wixl msitools faketime)
 winres_packages=(icoutils)
 # Drawing the icon's sizes from the SVG (scripts/icon).
 icon_packages=(librsvg2-bin)
-# Releases (scripts/release): Authenticode signing, and the test's throwaway
-# certificate.
-release_packages=(osslsigncode openssl)
+# Releases (scripts/release): Authenticode signing (with a key on a PKCS#11
+# token through OpenSSL's engine), the test's throwaway certificates, and the
+# OpenPGP signature of SHA256SUMS.
+release_packages=(osslsigncode openssl libengine-pkcs11-openssl gnupg)
+# The signing test's token (SoftHSM2) and its time-stamping server (Python's
+# http.server answering with openssl ts).
+signing_test_packages=(softhsm2 python3)
 # Checking the bills of materials against CycloneDX's schema (which comes
 # from python3-cyclonedx-lib: cyclonedx_schema in scripts/setup).
 sbom_check_packages=(python3-jsonschema)

@@ -4,6 +4,10 @@
 # them, the VEX of their CVEs (written again, the same, after each package).
 set(about --version ${CPACK_PACKAGE_VERSION} --commit ${CPACK_AMBULON_COMMIT} --time $ENV{SOURCE_DATE_EPOCH}
   --vendor ${CPACK_PACKAGE_VENDOR} --url ${CPACK_AMBULON_URL} --license ${CPACK_AMBULON_LICENSE})
+# The packages that scripts/sign-windows packs again from signed files.
+if(CPACK_AMBULON_SIGNED)
+  list(APPEND about --signed)
+endif()
 foreach(package ${CPACK_PACKAGE_FILES})
   # The External generator hands over its metadata too, which is no package.
   if(NOT package MATCHES "\\.(zip|exe|msi|deb)$")

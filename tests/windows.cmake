@@ -35,8 +35,9 @@ endif()
 wine_test(wine_planted_dll WORKDIR ${CMAKE_BINARY_DIR}
   COMMAND --unix bash ${checks} planted ${package}.zip $<TARGET_FILE:fakevelorun>)
 wine_test(wine_installer WORKDIR ${CMAKE_BINARY_DIR} LABELS package
-  COMMAND --unix bash ${checks} installer ${package}.exe ${CMAKE_BINARY_DIR}/manifest.txt
-    ${AMBULON_CYCLONEDX_SCHEMA})
+  COMMAND --unix bash ${checks} installer ${CMAKE_BINARY_DIR}/signed/ambulon-${PROJECT_VERSION}-win64.exe
+    ${CMAKE_BINARY_DIR}/manifest.txt ${AMBULON_CYCLONEDX_SCHEMA} ${CMAKE_BINARY_DIR}/signed/ca.pem)
+set_tests_properties(wine_installer PROPERTIES FIXTURES_REQUIRED "wine;signed")
 
 # Upgrades: older installers, NSIS and MSI, packed from this same build with
 # one more file, obsolete.txt, that the newer ones do not ship, and a stand-in
@@ -72,7 +73,9 @@ wine_test(wine_msi WORKDIR ${CMAKE_BINARY_DIR} LABELS package
     $<TARGET_FILE:velorun> $<TARGET_FILE:fakevelorun> ${CMAKE_BINARY_DIR}/manifest.txt)
 set_tests_properties(wine_upgrade wine_msi PROPERTIES FIXTURES_REQUIRED "wine;upgrade")
 
-# Authenticode signing, with a certificate made for the test.
+# Authenticode signing, with a certificate, a token, a time-stamping server
+# and an OpenPGP key made for the test; the signed set stays for the Wine
+# installer check.
 add_test(NAME windows_signing COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/signing.sh
-  ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
-set_tests_properties(windows_signing PROPERTIES LABELS "windows;package")
+  ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR} ${AMBULON_CYCLONEDX_SCHEMA} ${CMAKE_BINARY_DIR}/signed)
+set_tests_properties(windows_signing PROPERTIES LABELS "windows;package" FIXTURES_SETUP signed)

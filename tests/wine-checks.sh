@@ -7,11 +7,11 @@
 #   wine-checks.sh planted ZIP PLANT_DLL  a velorun.dll planted in the folder the
 #       panel starts in is never loaded: Wine's own loader trace (+loaddll) says
 #       which one was
-#   wine-checks.sh installer EXE MANIFEST SCHEMA  silent install (no import
-#       library, a Start-menu entry that points at the installed panel, the
-#       files the installer's bill of materials names, with their SHA-512), the
-#       panel started from the installed folder, silent uninstall leaving
-#       nothing behind
+#   wine-checks.sh installer EXE MANIFEST SCHEMA CA  silent install of a
+#       signed installer (no import library, a Start-menu entry that points at
+#       the installed panel, the files the installer's bill of materials names,
+#       with their SHA-512, an uninstaller signed by CA), the panel started
+#       from the installed folder, silent uninstall leaving nothing behind
 #   wine-checks.sh upgrade|msi OLD_DIR NEW VERSION STAND_IN LAB [MANIFEST]
 #       upgrades, all silent, with the NSIS installers or with msiexec /qn,
 #       from the two older packages in OLD_DIR (0.0.1/ambulon-0.0.1-win64.exe
@@ -137,7 +137,10 @@ installer)
         { echo "the Start-menu entry points elsewhere: $(strings -a "$lnk" | grep -i 'ambulon.exe')"; exit 1; }
     grep -qi ambulon <<<"$(wine reg query "$key" /s)"
     /usr/bin/python3 "$tests/../scripts/sbom" check "$1.cdx.json" --schema "$3" --tree "$installed" --manifest "$2"
-    echo "installed: $(cd "$installed" && find . -type f | wc -l) files, a Start-menu entry, an uninstaller"
+    # NSIS writes the uninstaller at packing time: it is signed as it is written.
+    osslsigncode verify -CAfile "$4" -in "$installed/Uninstall.exe" >"$work/uninstaller.log" 2>&1 ||
+        { cat "$work/uninstaller.log"; echo "the uninstaller is not signed"; exit 1; }
+    echo "installed: $(cd "$installed" && find . -type f | wc -l) files, a Start-menu entry, a signed uninstaller"
 
     cd "$work"
     start_panel "$windows_folder\\ambulon.exe"

@@ -31,11 +31,20 @@ set(CPACK_NSIS_INSTALLED_ICON_NAME ambulon.exe)
 # FUNCTION FOLDER calls keep-library.dll's setAside or putBack, and stops the
 # installer or uninstaller, before it changes anything more, when that fails.
 set(CPACK_AMBULON_KEEP_LIBRARY ${PROJECT_BINARY_DIR}/bin/keep-library.dll)
+# scripts/sign-windows gives makensis a signed keep-library.dll and the command
+# that signs the uninstaller as makensis writes it (-DAMBULON_KEEP_LIBRARY,
+# -DAMBULON_SIGN).
 set(CPACK_NSIS_DEFINES "
   !include FileFunc.nsh
+  !ifndef AMBULON_KEEP_LIBRARY
+    !define AMBULON_KEEP_LIBRARY \"${CPACK_AMBULON_KEEP_LIBRARY}\"
+  !endif
+  !ifdef AMBULON_SIGN
+    !uninstfinalize '\"\${AMBULON_SIGN}\" --file \"%1\"' = 0
+  !endif
   !macro AmbulonKeepLibrary FUNCTION FOLDER
     InitPluginsDir
-    File \"/oname=$PLUGINSDIR\\keep-library.dll\" \"${CPACK_AMBULON_KEEP_LIBRARY}\"
+    File \"/oname=$PLUGINSDIR\\keep-library.dll\" \"\${AMBULON_KEEP_LIBRARY}\"
     System::Call '$PLUGINSDIR\\keep-library.dll::\${FUNCTION}(w \"\${FOLDER}\") i .R9 ?u'
     StrCmp $R9 1 +2
       Abort \"The treadmill library velorun.dll in \${FOLDER} could not be kept in place.\"
