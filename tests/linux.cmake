@@ -13,7 +13,7 @@ set_tests_properties(shared_display PROPERTIES LABELS scripts)
 add_test(NAME scripts_run COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/run-script.sh $<TARGET_FILE:e2e_layout>)
 set_tests_properties(scripts_run PROPERTIES LABELS scripts)
 
-# scripts/release refuses a tree with uncommitted changes.
+# scripts/release refuses a tree with uncommitted changes, and a certificate without a time stamp.
 add_test(NAME release_refuses_changes COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/release-refuses.sh ${PROJECT_SOURCE_DIR})
 set_tests_properties(release_refuses_changes PROPERTIES LABELS scripts)
 
