@@ -29,7 +29,8 @@ set(CPACK_NSIS_INSTALLED_ICON_NAME ambulon.exe)
 # files, and puts it back once they are written; the uninstaller sets it aside
 # before it deletes and puts it back when it is done. AmbulonKeepLibrary
 # FUNCTION FOLDER calls keep-library.dll's setAside or putBack, and stops the
-# installer or uninstaller, before it changes anything more, when that fails.
+# installer or uninstaller, before it changes anything more, when that fails;
+# the installer keeps no build time of it (it is not staged, so it has one).
 set(CPACK_AMBULON_KEEP_LIBRARY ${PROJECT_BINARY_DIR}/bin/keep-library.dll)
 # scripts/sign-windows gives makensis a signed keep-library.dll and the command
 # that signs the uninstaller as makensis writes it (-DAMBULON_KEEP_LIBRARY,
@@ -44,7 +45,9 @@ set(CPACK_NSIS_DEFINES "
   !endif
   !macro AmbulonKeepLibrary FUNCTION FOLDER
     InitPluginsDir
+    SetDateSave off
     File \"/oname=$PLUGINSDIR\\keep-library.dll\" \"\${AMBULON_KEEP_LIBRARY}\"
+    SetDateSave on
     System::Call '$PLUGINSDIR\\keep-library.dll::\${FUNCTION}(w \"\${FOLDER}\") i .R9 ?u'
     StrCmp $R9 1 +2
       Abort \"The treadmill library velorun.dll in \${FOLDER} could not be kept in place.\"
